@@ -1,0 +1,221 @@
+#include "FrmVoice.h"
+
+#include "widgets/Controls.h"
+#include "widgets/Geometry.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+
+namespace {
+
+struct ButtonSpec {
+    ColorButton *FrmVoice::*member;
+    const char *name;
+    const char *caption;
+    int left, top;
+    uint32_t face;
+    double points;
+    const char *tooltip;
+};
+
+// In tab order.
+const ButtonSpec kButtons[] = {
+    {&FrmVoice::cmdStart, "cmdStart", "START", 150, 300, Colors::Yellow, 9, "再生"},
+    {&FrmVoice::cmdFile, "cmdFile", "FILE", 3150, 300, Colors::Yellow, 9, "音声ﾌｧｲﾙｵｰﾌﾟﾝ"},
+    {&FrmVoice::cmdPause, "cmdPause", "PAUSE", 150, 1350, Colors::Yellow, 9, "一時停止"},
+    {&FrmVoice::cmdStop, "cmdStop", "STOP", 3150, 1350, Colors::Yellow, 9, "停止"},
+    {&FrmVoice::cmdPrev, "cmdPrev", "SKIP PREV", 150, 2400, Colors::Red, 9, "前の曲"},
+    {&FrmVoice::cmdNext, "cmdNext", "SKIP NEXT", 3150, 2400, Colors::Red, 9, "次の曲"},
+    {&FrmVoice::cmdRepeat, "cmdRepeat", "REPEAT", 150, 3450, Colors::Red, 8.25, "リピート"},
+    {&FrmVoice::cmdMode, "cmdMode", "MODE", 3150, 3450, Colors::Red, 9, "再生ﾓｰﾄﾞ"},
+    {&FrmVoice::cmdCtl, "cmdCtl", "CTL ON", 150, 4500, Colors::Red, 9.75, "常に表示"},
+    {&FrmVoice::cmdClose, "cmdClose", "CLOSE", 3150, 4500, Colors::Red, 9, "閉じる"},
+};
+
+// Label1 index to the button it frames.
+const int kFrameButtonLeft[10] = {3150, 150, 150, 150, 3150, 3150, 150, 150, 3150, 3150};
+const int kFrameButtonTop[10] = {300, 300, 1350, 2400, 1350, 2400, 3450, 4500, 3450, 4500};
+
+// Design-time lamp colours, outer end (index 0) to the centre line (index 9).
+uint32_t designVoiceColor(int array, int i)
+{
+    if (array == 3 || array == 4) {
+        if (i <= 1)
+            return 32;
+        if (i <= 3)
+            return 131146;
+        if (i == 4)
+            return 786581;
+        if (i == 5)
+            return array == 3 ? 786581 : 852132;
+        return 255;
+    }
+    if (i <= 3)
+        return 32;
+    if (i <= 5)
+        return 131146;
+    if (i <= 7)
+        return 786581;
+    return 255;
+}
+
+} // namespace
+
+FrmVoice::FrmVoice()
+{
+    setObjectName(QStringLiteral("frmVoice"));
+    setWindowTitle(QStringLiteral("VORT VOICE SYSTEM    Ver2.3"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(twipsToPixels(4140), twipsToPixels(5265));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFont(designFont(gothicFace(), 9, 400));
+
+    // Frames first, so that the buttons stand in front of them.
+    for (int i = 0; i < 10; ++i) {
+        LabelStyle frame;
+        frame.bordered = true;
+        Label1[size_t(i)] = makeLabel(this, QStringLiteral("Label1_%1").arg(i), QString(),
+                                      QRect(kFrameButtonLeft[i] - 30, kFrameButtonTop[i] - 30, 885, 555), frame);
+        Label1[size_t(i)]->setProperty("index", i);
+    }
+    QWidget *previous = nullptr;
+    for (const auto &spec : kButtons) {
+        auto *b = new ColorButton(this, QString::fromUtf8(spec.name), QString::fromUtf8(spec.caption), spec.face);
+        b->setGeometry(twipsRect(spec.left, spec.top, 825, 495));
+        b->setFont(designFont(gothicFace(), spec.points, 700));
+        b->setToolTip(QString::fromUtf8(spec.tooltip));
+        b->setAccessibleDescription(b->toolTip());
+        b->setFocusPolicy(Qt::StrongFocus);
+        this->*spec.member = b;
+        if (previous)
+            setTabOrder(previous, b);
+        previous = b;
+    }
+
+    for (int a = 1; a <= 6; ++a) {
+        const int left = a <= 2 ? 1260 : a <= 4 ? 1890 : 2520;
+        const bool upper = a % 2 == 1;
+        VoiceArray &arr = voiceArray(a);
+        for (int i = 0; i < 10; ++i) {
+            auto *lamp = new Lamp(this, QStringLiteral("lblVoice%1_%2").arg(a).arg(i), designVoiceColor(a, i));
+            lamp->setGeometry(twipsRect(left, upper ? 120 + 150 * i : 2970 - 150 * i, 345, 105));
+            arr[size_t(i)] = lamp;
+        }
+    }
+
+    for (int i = 0; i < 3; ++i) {
+        auto *side = new Lamp(this, QStringLiteral("lblSide_%1").arg(i), Colors::Grey);
+        side->setGeometry(twipsRect(1170, 3150 + 660 * i, 285, 645));
+        connect(side, &Lamp::clicked, this, [this, i] { emit lblSide_Click(i); });
+        lblSide[size_t(i)] = side;
+        auto *dsp = new Lamp(this, QStringLiteral("lblDsp_%1").arg(i), Colors::Grey);
+        dsp->setGeometry(twipsRect(1710, 3150 + 660 * i, 1245, 645));
+        lblDsp[size_t(i)] = dsp;
+    }
+    lblDsp[0]->setFont(designFont(gothicFace(), 11.25, 400));
+
+    // Information labels stand in front of the panels.
+    const QFont fallback = font();
+    auto info = [this, &fallback](const char *name, const char *caption, int l, int t, int w, int h,
+                                  Qt::Alignment align, double points) {
+        LabelStyle style;
+        style.font = points > 0 ? designFont(gothicFace(), points, 400) : fallback;
+        style.alignment = align | Qt::AlignTop;
+        style.textBgr = 0; // the system's button-text colour
+        return makeLabel(this, QString::fromUtf8(name), QString::fromUtf8(caption), QRect(l, t, w, h), style);
+    };
+    const auto R = Qt::AlignRight, L = Qt::AlignLeft, C = Qt::AlignHCenter;
+    lblMusicCnt = info("lblMusicCnt", "99", 1740, 3150, 255, 195, R, 9.75);
+    Label6 = info("Label6", "/", 1980, 3180, 135, 165, L, 0);
+    lblTotal = info("lblTotal", "99", 2100, 3150, 225, 195, L, 9.75);
+    lblRepeat = info("lblRepeat", "REPEAT", 2340, 3180, 615, 165, C, 8.25);
+    Label3 = info("Label3", "再生時間", 1740, 3390, 765, 195, L, 0);
+    lblTime = info("lblTime", "00:00", 1770, 3570, 495, 195, C, 9.75);
+    Label2 = info("Label2", "/", 2280, 3570, 135, 195, C, 9.75);
+    lblTotalTime = info("lblTotalTime", "00:00", 2430, 3570, 495, 195, C, 9.75);
+    lblMode = info("lblMode", "ALL PLAY", 1710, 3840, 1245, 195, C, 11.25);
+    lblState = info("lblState", "停止", 1710, 4170, 1245, 285, C, 12);
+    lblChannel = info("lblChannel", "STEREO", 1740, 4500, 765, 165, C, 0);
+    lblRate = info("lblRate", "0", 1770, 4680, 495, 195, R, 0);
+    Label5 = info("Label5", "kHz", 2340, 4680, 405, 195, L, 0);
+    lblBit = info("lblBit", "0", 1770, 4890, 495, 195, R, 0);
+    lblBitLbl = info("lblBitLbl", "kbit/s", 2310, 4890, 645, 195, L, 0);
+
+    Timer1 = new DesignTimer(this, QStringLiteral("Timer1"), 60, false);
+    Timer2 = new DesignTimer(this, QStringLiteral("Timer2"), 200, true);
+}
+
+VoiceArray &FrmVoice::voiceArray(int number)
+{
+    switch (number) {
+    case 1: return lblVoice1;
+    case 2: return lblVoice2;
+    case 3: return lblVoice3;
+    case 4: return lblVoice4;
+    case 5: return lblVoice5;
+    default: return lblVoice6;
+    }
+}
+
+std::array<ColorButton *, 10> FrmVoice::buttons() const
+{
+    return {cmdStart, cmdFile, cmdPause, cmdStop, cmdPrev, cmdNext, cmdRepeat, cmdMode, cmdCtl, cmdClose};
+}
+
+void FrmVoice::setInputEnabled(bool on)
+{
+    if (on == inputEnabled_)
+        return;
+    inputEnabled_ = on;
+    // Swallowing input at the application keeps every control's look, where disabling would grey it.
+    if (on)
+        qApp->removeEventFilter(this);
+    else
+        qApp->installEventFilter(this);
+}
+
+bool FrmVoice::eventFilter(QObject *watched, QEvent *event)
+{
+    if (inputEnabled_ || !watched->isWidgetType())
+        return false;
+    auto *w = static_cast<QWidget *>(watched);
+    if (w->window() != this)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void FrmVoice::closeEvent(QCloseEvent *event)
+{
+    emit Form_QueryUnload();
+    event->accept();
+}
+
+void FrmVoice::keyPressEvent(QKeyEvent *event)
+{
+    // "START" is the default button: Enter clicks it unless another push button has the focus.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto *focused = qobject_cast<QPushButton *>(focusWidget());
+        (focused && focused->isVisible() ? focused : cmdStart)->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,27 @@
+#include "app/App.h"
+#include "playback/engine/EngineFactory.h"
+#include "widgets/Geometry.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    // A Wayland client cannot place its windows; the row of windows needs placing, so run on XWayland.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
+    installFontSubstitutions();
+
+    AppParts parts;
+    parts.engine = createAudioEngine();
+    parts.dialogs = std::make_unique<QtDialogs>();
+    parts.random = std::make_unique<ClockRandom>();
+    parts.ownFolder = QCoreApplication::applicationDirPath();
+    App app(std::move(parts));
+    QObject::connect(&app, &App::quitRequested, &qapp, [](int status) { QCoreApplication::exit(status); });
+    app.start();
+    return QApplication::exec();
+}

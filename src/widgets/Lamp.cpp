@@ -1,0 +1,43 @@
+#include "Lamp.h"
+
+#include "Geometry.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+Lamp::Lamp(QWidget *parent, const QString &name, uint32_t bgr) : QWidget(parent), color_(bgr)
+{
+    setObjectName(name);
+    setAccessibleName(name);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void Lamp::setColor(uint32_t bgr)
+{
+    if (bgr == color_)
+        return;
+    color_ = bgr;
+    update();
+}
+
+void Lamp::setBordered(bool on)
+{
+    bordered_ = on;
+    update();
+}
+
+void Lamp::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), bgrColor(color_));
+    if (bordered_) {
+        p.setPen(Qt::black);
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void Lamp::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+}
