@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+
+class FrmVoice;
+
+enum DriveMode : int16_t { DriveNormal = 0, DriveAuto = 1, DrivePursuit = 2 };
+
+// Paints the drive mode on the main window's three lamps and panels; other values change nothing.
+void ShowDriveMode(FrmVoice &w, const int16_t &mode);
+
+// The colour a mode's panel and power-window button take: green, yellow, red.
+uint32_t driveModeColor(int16_t mode);
