@@ -2,6 +2,8 @@
 
 #include "AppState.h"
 #include "FrmVoice.h"
+#include "console/Arrangement.h"
+#include "console/ConsoleController.h"
 #include "console/FrmCtl.h"
 #include "meter/FrmMetar.h"
 #include "playback/engine/AudioEngine.h"
@@ -20,6 +22,7 @@ struct AppParts {
     std::unique_ptr<Dialogs> dialogs;
     std::unique_ptr<RandomSource> random;
     QString ownFolder; // where the start-up voice is looked up first
+    Arrangement::ScreenWidth screenWidth = &Arrangement::primaryScreenWidth; // twips
 };
 
 // Owns the state, the engine and the windows, and wires the controllers to them in one place.
@@ -40,6 +43,8 @@ public:
     WindowOwner<FrmMetar> &frmMetar() { return frmMetar_; }
     WindowOwner<FrmPower> &frmPower() { return frmPower_; }
     WindowOwner<FrmCtl> &frmCtl() { return frmCtl_; }
+    ConsoleController &console() { return *console_; }
+    Arrangement &arrangement() { return *arrangement_; }
 
     QString startupVoicePath() const;
 
@@ -48,6 +53,9 @@ signals:
     void quitRequested(int status);
 
 private:
+    void connectConsole(Arrangement::ScreenWidth screenWidth);
+    void connectConsoleWindow(FrmCtl &w);
+
     AppState state_;
     std::unique_ptr<AudioEngine> engine_;
     std::unique_ptr<Dialogs> dialogs_;
@@ -57,4 +65,6 @@ private:
     WindowOwner<FrmMetar> frmMetar_;
     WindowOwner<FrmPower> frmPower_;
     WindowOwner<FrmCtl> frmCtl_;
+    std::unique_ptr<ConsoleController> console_;
+    std::unique_ptr<Arrangement> arrangement_;
 };

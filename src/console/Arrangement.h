@@ -1,0 +1,49 @@
+#pragma once
+
+#include "console/FrmCtl.h"
+#include "meter/FrmMetar.h"
+#include "power/FrmPower.h"
+#include "widgets/WindowOwner.h"
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+
+struct AppState;
+class FrmVoice;
+class ConsoleController;
+
+// Switches the meter and power windows on and off from the console and closes up the row of
+// windows, centred on the screen, with the console docked under the main window.
+class Arrangement : public QObject {
+    Q_OBJECT
+public:
+    using ScreenWidth = std::function<float()>; // twips
+
+    Arrangement(AppState &state, FrmVoice &frmVoice, WindowOwner<FrmMetar> &frmMetar, WindowOwner<FrmPower> &frmPower,
+                WindowOwner<FrmCtl> &frmCtl, ConsoleController &console, ScreenWidth screenWidth);
+
+    // Window widths summed in single precision in the order given, rounded half to even. A sum past
+    // 16 bits is clamped to 32767 rather than wrapped, which would throw the row off the screen.
+    static int16_t rowWidth(std::initializer_list<float> widths);
+
+    // The primary screen's width in twips.
+    static float primaryScreenWidth();
+
+public slots:
+    void cmdMetar_Click();
+    void cmdPower_Click();
+
+private:
+    void centreOn(float rowWidth);
+    static void placeRightOf(QWidget &b, const QWidget &a);
+
+    AppState &state_;
+    FrmVoice &frmVoice_;
+    WindowOwner<FrmMetar> &frmMetar_;
+    WindowOwner<FrmPower> &frmPower_;
+    WindowOwner<FrmCtl> &frmCtl_;
+    ConsoleController &console_;
+    ScreenWidth screenWidth_;
+};
