@@ -4,13 +4,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace fixtures;
 using namespace std::chrono_literals;
@@ -481,4 +486,76 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
     } // destroyed while playing
     EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
     EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
+}
+
+TEST(EngineSoundServer, SamplesReachThePulseAudioSink)
+{
+    const char *sink = std::getenv("VB_PULSE_SINK");
+    if (!sink || !*sink)
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    TempFolder folder;
+    // Seeded noise: any stretch of it appears exactly once, so finding it proves these samples arrived.
+    const Wave noise{.channels = 2, .seconds = 0.6, .signal = Signal::Noise, .dbfs = -6};
+    const std::string path = folder.file("noise.wav");
+    ASSERT_TRUE(writeWav(path, noise));
+    const std::string recording = folder.file("monitor.raw");
+
+    const pid_t recorder = fork();
+    ASSERT_GE(recorder, 0);
+    if (recorder == 0) {
+        if (!std::freopen(recording.c_str(), "wb", stdout))
+            _exit(127);
+        const std::string device = std::string("--device=") + sink + ".monitor";
+        execlp("parec", "parec", device.c_str(), "--format=float32le", "--rate=44100", "--channels=2",
+               "--latency-msec=20", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    const bool recordingStarted = waitUntil([&] {
+        std::error_code ignored;
+        return std::filesystem::file_size(recording, ignored) > 4096;
+    });
+
+    Vbmp3Engine engine(OutputKind::Automatic);
+    engine.vbmp3_init();
+    TrackInfo info{};
+    ASSERT_TRUE(engine.vbmp3_open(path, info));
+    engine.vbmp3_play();
+    EXPECT_TRUE(waitUntil([&] { return stateOf(engine) == PlayStateStopped; }));
+    std::this_thread::sleep_for(300ms); // what the sink still holds reaches the monitor
+    engine.vbmp3_free();
+    kill(recorder, SIGTERM);
+    int status = 0;
+    waitpid(recorder, &status, 0);
+    ASSERT_TRUE(recordingStarted) << "parec recorded nothing";
+
+    std::vector<float> recorded;
+    {
+        std::ifstream f(recording, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        recorded.resize(bytes.size() / sizeof(float));
+        std::memcpy(recorded.data(), bytes.data(), recorded.size() * sizeof(float));
+    }
+    // Left channel of a stretch from the middle of the file, against every lag of the recording.
+    const std::vector<float> played = samplesOf(noise);
+    constexpr size_t kProbe = 2048;
+    const size_t probeStart = played.size() / 4;
+    std::vector<float> probe(kProbe);
+    double probeEnergy = 0;
+    for (size_t i = 0; i < kProbe; ++i) {
+        probe[i] = played[(probeStart + i) * 2];
+        probeEnergy += double(probe[i]) * probe[i];
+    }
+    const size_t frames = recorded.size() / 2;
+    double best = 0;
+    for (size_t lag = 0; lag + kProbe <= frames; ++lag) {
+        double dot = 0, energy = 0;
+        for (size_t i = 0; i < kProbe; ++i) {
+            const double r = recorded[(lag + i) * 2];
+            dot += r * probe[i];
+            energy += r * r;
+        }
+        if (energy > 0)
+            best = std::max(best, dot / std::sqrt(energy * probeEnergy));
+    }
+    EXPECT_GT(best, 0.95) << "the file's samples were not found in " << frames << " recorded frames";
 }
