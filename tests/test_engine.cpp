@@ -559,3 +559,39 @@ TEST(EngineSoundServer, SamplesReachThePulseAudioSink)
     }
     EXPECT_GT(best, 0.95) << "the file's samples were not found in " << frames << " recorded frames";
 }
+
+TEST_F(Engine, Mp3HeadersAreNotTakenOnTrust)
+{
+    const std::string cbr = Files::get().mp3("cbr.mp3", Mp3Kind::Cbr128);
+    std::ifstream in(cbr, std::ios::binary);
+    const std::string stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    TempFolder folder;
+
+    // An Info header claiming 2^31 frames (about 1.8 years): the length still comes from the frames.
+    std::string lying = stream;
+    const size_t tag = lying.find("Info");
+    ASSERT_NE(tag, std::string::npos);
+    lying[tag + 7] = char(lying[tag + 7] | 1); // the frame count is present
+    lying.replace(tag + 8, 4, std::string("\x7f\xff\xff\xff", 4));
+    const std::string lyingPath = folder.file("lying.mp3");
+    ASSERT_TRUE(writeText(lyingPath, lying));
+
+    // ID3v2 tags in front, one of them with a frame claiming far more than the tag holds.
+    const std::string id3 = std::string("ID3\x03\x00\x00\x00\x00\x00\x14", 10) + "TLEN" +
+                            std::string("\x7f\xff\xff\xff\x00\x00", 6) + std::string(10, '\0');
+    const std::string taggedPath = folder.file("tagged.mp3");
+    ASSERT_TRUE(writeText(taggedPath, id3 + id3 + stream));
+
+    for (const std::string &path : {lyingPath, taggedPath}) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(engine.vbmp3_open(path, info)) << engine.vbmp3_getLastErrorNo();
+        EXPECT_EQ(info.TotalSeconds, 2);
+        EXPECT_EQ(info.SamplingRate, 44100);
+        EXPECT_EQ(info.BitValue, 128);
+        engine.vbmp3_play();
+        ASSERT_TRUE(waitUntil([&] { return engine.heardSeconds() > 0.2; }));
+        int32_t first[kSpectrumSize], second[kSpectrumSize];
+        engine.vbmp3_getSpectrum(first, second);
+        EXPECT_NEAR(first[128], 84, 3); // the fixture's -10 dBFS 1 kHz tone
+    }
+}
