@@ -1,0 +1,136 @@
+// Prints the engine's figures: time to open a 60-minute VBR MP3 with and without a Xing header, peak
+// memory while playing it, and the cost of one vbmp3_getSpectrum call while playing.
+// The MP3s are made once into /tmp (sox pink noise through lame); making them is not measured.
+#include "playback/engine/Vbmp3Engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+const std::string kWithXing = "/tmp/vb_bench_60min_vbr.mp3";
+const std::string kWithoutXing = "/tmp/vb_bench_60min_vbr_noxing.mp3";
+
+long statusKb(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(field) + 1);
+    return -1;
+}
+
+// The same stream without its first frame, which holds lame's Xing header; copied in pieces, so the
+// copy does not raise this process's peak memory.
+bool stripXingFrame(const std::string &from, const std::string &to)
+{
+    std::ifstream in(from, std::ios::binary);
+    unsigned char h[4] = {};
+    if (!in.read(reinterpret_cast<char *>(h), 4) || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
+        return false;
+    static const int kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int rates[4] = {44100, 48000, 32000, 0};
+    const int bitrate = kbps[h[2] >> 4];
+    const int rate = rates[(h[2] >> 2) & 3];
+    if (bitrate == 0 || rate == 0)
+        return false;
+    const size_t length = size_t(144 * bitrate * 1000 / rate + ((h[2] >> 1) & 1));
+    std::string frame(length, '\0');
+    in.seekg(0);
+    if (!in.read(frame.data(), std::streamsize(length)) ||
+        (frame.find("Xing") == std::string::npos && frame.find("Info") == std::string::npos))
+        return false;
+    std::ofstream out(to + ".part", std::ios::binary);
+    std::vector<char> piece(1 << 20);
+    while (in.read(piece.data(), std::streamsize(piece.size())) || in.gcount() > 0)
+        out.write(piece.data(), in.gcount());
+    out.close();
+    return bool(out) && std::rename((to + ".part").c_str(), to.c_str()) == 0;
+}
+
+bool makeFiles()
+{
+    if (!std::filesystem::exists(kWithXing)) {
+        std::printf("making %s (60 minutes of modulated pink noise, lame -V 4)...\n", kWithXing.c_str());
+        std::fflush(stdout);
+        const std::string command = "sox -n -r 44100 -c 2 -b 16 -e signed -t raw - synth 3600 pinknoise tremolo 0.7 "
+                                    "80 vol 0.5 2>/dev/null | lame --quiet -r -s 44.1 --bitwidth 16 --signed "
+                                    "--little-endian --vbr-new -V 4 - " +
+                                    kWithXing + ".part 2>/dev/null && mv " + kWithXing + ".part " + kWithXing;
+        if (std::system(command.c_str()) != 0)
+            return false;
+    }
+    if (!std::filesystem::exists(kWithoutXing) && !stripXingFrame(kWithXing, kWithoutXing))
+        return false;
+    return true;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+} // namespace
+
+int main()
+{
+    if (!makeFiles()) {
+        std::fprintf(stderr, "bench_engine: could not make the 60-minute MP3s (sox and lame needed)\n");
+        return 1;
+    }
+    const long baselineKb = statusKb("VmHWM:");
+    Vbmp3Engine engine(OutputKind::Silent);
+    engine.vbmp3_init();
+    TrackInfo info{};
+
+    for (const auto &[name, path] : {std::pair{"with Xing header", kWithXing}, {"without Xing header", kWithoutXing}}) {
+        std::vector<double> ms;
+        for (int run = 0; run < 3; ++run) {
+            const auto start = Clock::now();
+            if (!engine.vbmp3_open(path, info)) {
+                std::fprintf(stderr, "bench_engine: open failed, error %d\n", engine.vbmp3_getLastErrorNo());
+                return 1;
+            }
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        std::printf("open 60-min VBR MP3 %-20s: median %.1f ms (runs %.1f, %.1f, %.1f); %d s, %d kbit/s, %ld MB\n",
+                    name, median(ms), ms[0], ms[1], ms[2], info.TotalSeconds, info.BitValue,
+                    long(std::filesystem::file_size(path) >> 20));
+    }
+
+    // Play the file without a Xing header, asking for the spectrum as the display timer would.
+    engine.vbmp3_play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<double> us;
+    int32_t first[kSpectrumSize], second[kSpectrumSize];
+    int32_t loudest = 0;
+    const auto until = Clock::now() + std::chrono::seconds(3);
+    while (Clock::now() < until) {
+        const auto start = Clock::now();
+        engine.vbmp3_getSpectrum(first, second);
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        loudest = std::max(loudest, first[128]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::sort(us.begin(), us.end());
+    std::printf("vbmp3_getSpectrum while playing: median %.1f us, 99th percentile %.1f us, max %.1f us over %zu "
+                "calls (element 128 reached %d)\n",
+                us[us.size() / 2], us[us.size() * 99 / 100], us.back(), us.size(), loudest);
+    std::printf("peak memory (VmHWM): %ld kB before the engine, %ld kB after opening and playing (VmRSS now %ld kB)\n",
+                baselineKb, statusKb("VmHWM:"), statusKb("VmRSS:"));
+    int32_t elapsed = 0;
+    std::printf("state %d, heard %.2f s after 3.2 s of playing\n", engine.vbmp3_getState(elapsed),
+                engine.heardSeconds());
+    engine.vbmp3_free();
+    return 0;
+}

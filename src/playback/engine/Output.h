@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+// What an output pulls its sound from, on its own thread, one device period at a time.
+class SoundSource {
+public:
+    virtual ~SoundSource() = default;
+    // Fills frames interleaved stereo float frames.
+    virtual void pull(float *out, int frames) = 0;
+};
+
+// A running output: started on creation, stopped (its thread joined) on destruction.
+class Output {
+public:
+    virtual ~Output() = default;
+    // Frames pulled but not yet heard, at most: the device's buffer.
+    virtual int latencyFrames() const = 0;
+};
+
+enum class OutputKind {
+    Automatic, // SDL's device; the silent output when there is none
+    Silent,    // consumes samples in real time and plays nothing
+};
+
+// The output chosen by VB_AUDIO_OUTPUT=silent, otherwise Automatic.
+OutputKind outputKindFromEnvironment();
+
+// Device period in frames: 512 up to 48 kHz, 1024 above.
+int periodFramesFor(int rate);
+
+std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind);

@@ -1,0 +1,91 @@
+#include "SpectrumAnalyzer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <kiss_fftr.h>
+
+namespace {
+int windowSizeFor(int rate)
+{
+    const double ideal = 1024.0 * rate / 44100.0;
+    const int exponent = std::clamp(int(std::lround(std::log2(std::max(ideal, 1.0)))), 6, 14);
+    return 1 << exponent;
+}
+} // namespace
+
+SpectrumAnalyzer::SpectrumAnalyzer(int sampleRate)
+    : rate_(sampleRate), size_(windowSizeFor(sampleRate)), fft_(kiss_fftr_alloc(size_, 0, nullptr, nullptr)),
+      window_(size_t(size_)), input_(size_t(size_)), bins_(size_t(size_ + 2)), power_(size_t(size_ / 2 + 1)),
+      bandBins_(kSpectrumSize)
+{
+    const double pi = std::acos(-1.0);
+    double sumSquares = 0;
+    for (int i = 0; i < size_; ++i) {
+        window_[size_t(i)] = float(0.5 - 0.5 * std::cos(2 * pi * i / size_));
+        sumSquares += double(window_[size_t(i)]) * window_[size_t(i)];
+    }
+    // Band power over this is the band's mean square (one-sided spectrum, Hann window's energy undone);
+    // the extra factor 2 puts the result relative to a full-scale sine, whose mean square is 1/2.
+    scale_ = float(2.0 / (double(size_) * sumSquares) * 2.0);
+
+    const double binHz = double(rate_) / size_;
+    const int lastBin = size_ / 2;
+    auto binOf = [&](double hz) { return std::clamp(int(std::lround(hz / binHz)), 1, lastBin); };
+    const double low = 20.0, high = std::max(rate_ / 2.0, 40.0);
+    for (int i = 0; i < kSpectrumSize; ++i) {
+        double from = low * std::pow(high / low, double(i) / kSpectrumSize);
+        double to = low * std::pow(high / low, double(i + 1) / kSpectrumSize);
+        if (i == kVoiceBand) {
+            from = 300.0;
+            to = 3400.0;
+        }
+        int first = int(std::ceil(from / binHz));
+        int last = int(std::floor(to / binHz));
+        if (last < first) // narrower than a bin: the bin nearest its centre
+            first = last = binOf(std::sqrt(from * to));
+        bandBins_[size_t(i)] = {std::clamp(first, 1, lastBin), std::clamp(last, 1, lastBin)};
+    }
+}
+
+SpectrumAnalyzer::~SpectrumAnalyzer()
+{
+    kiss_fftr_free(fft_);
+}
+
+void SpectrumAnalyzer::analyse(const float *samples, std::array<float, kSpectrumSize> &levelsDb)
+{
+    for (int i = 0; i < size_; ++i)
+        input_[size_t(i)] = samples[i] * window_[size_t(i)];
+    static_assert(sizeof(kiss_fft_cpx) == 2 * sizeof(float));
+    kiss_fftr(fft_, input_.data(), reinterpret_cast<kiss_fft_cpx *>(bins_.data()));
+    for (size_t k = 0; k < power_.size(); ++k)
+        power_[k] = bins_[2 * k] * bins_[2 * k] + bins_[2 * k + 1] * bins_[2 * k + 1];
+    for (int b = 0; b < kSpectrumSize; ++b) {
+        const auto [first, last] = bandBins_[size_t(b)];
+        double sum = 0;
+        for (int k = first; k <= last; ++k)
+            sum += power_[size_t(k)];
+        const double meanSquare = sum * scale_;
+        levelsDb[size_t(b)] = meanSquare > 1e-12 ? float(10.0 * std::log10(meanSquare)) : kFloorDb;
+    }
+}
+
+int32_t levelToValue(float dbfs)
+{
+    const float value = (dbfs + 50.0f) * (84.0f / 40.0f);
+    return int32_t(std::lround(std::clamp(value, 0.0f, 84.0f)));
+}
+
+void LevelRelease::apply(std::array<float, kSpectrumSize> &levelsDb, double seconds)
+{
+    if (!primed_) {
+        held_ = levelsDb;
+        primed_ = true;
+        return;
+    }
+    const float fall = float(std::max(seconds, 0.0) * kReleaseDbPerSecond);
+    for (size_t i = 0; i < held_.size(); ++i) {
+        held_[i] = std::max(levelsDb[i], held_[i] - fall);
+        levelsDb[i] = held_[i];
+    }
+}
