@@ -6,6 +6,7 @@
 #include "meter/FrmMetar.h"
 #include "playback/engine/AudioEngine.h"
 #include "power/FrmPower.h"
+#include "voice/StartupSequence.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Random.h"
 #include "widgets/WindowOwner.h"
@@ -31,6 +32,9 @@ public:
 
     // Runs the main window's load handler and shows it.
     void start();
+    // The main window's load handler: places the windows, gives the state its start values, starts
+    // the light show and plays the start-up voice.
+    void Form_Load();
 
     AppState &state() { return state_; }
     AudioEngine &engine() { return *engine_; }
@@ -41,11 +45,16 @@ public:
     WindowOwner<FrmPower> &frmPower() { return frmPower_; }
     WindowOwner<FrmCtl> &frmCtl() { return frmCtl_; }
 
+    // The start-up voice beside the program, or in the installed data folder after an install.
     QString startupVoicePath() const;
 
 signals:
     // The program is to end with this status.
     void quitRequested(int status);
+
+public slots:
+    void Form_QueryUnload();
+    void cmdClose_Click();
 
 private:
     AppState state_;
@@ -57,4 +66,5 @@ private:
     WindowOwner<FrmMetar> frmMetar_;
     WindowOwner<FrmPower> frmPower_;
     WindowOwner<FrmCtl> frmCtl_;
+    StartupSequence startupSequence_;
 };
