@@ -1,4 +1,5 @@
 #include "app/App.h"
+#include "app/SingleInstance.h"
 #include "playback/engine/EngineFactory.h"
 #include "widgets/Geometry.h"
 
@@ -12,6 +13,11 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication qapp(argc, argv);
+    // Taken before the display name is set: the lock records the application name and judges a lock
+    // stale when that name differs from the owner's executable.
+    SingleInstance instance;
+    if (!instance.acquire())
+        return 0;
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();
 

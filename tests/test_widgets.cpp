@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -62,6 +63,8 @@ TEST(Lamp, RepaintsOnlyWhenItsColourChanges)
     Lamp lamp(&parent, QStringLiteral("lamp"), 32);
     lamp.setGeometry(0, 0, 20, 20);
     parent.show();
+    // Until the window is exposed, updates are held back and the count below would read 0.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
     QCoreApplication::processEvents();
     PaintCounter counter;
     lamp.installEventFilter(&counter);

@@ -1,14 +1,42 @@
 #include "App.h"
 
+#include "voice/VoicePanel.h"
+#include "widgets/Geometry.h"
+#include "widgets/RowWidth.h"
+#include "widgets/WindowGeometry.h"
+
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
+#include <QScreen>
+
+namespace {
+const QString kStartupVoice = QStringLiteral("voice_kidou.wav");
+
+QSizeF screenTwips()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize px = screen ? screen->geometry().size() : QSize();
+    return QSizeF(px.width() * kTwipsPerPixel, px.height() * kTwipsPerPixel);
+}
+} // namespace
 
 App::App(AppParts parts)
     : engine_(std::move(parts.engine)), dialogs_(std::move(parts.dialogs)), random_(std::move(parts.random)),
       ownFolder_(std::move(parts.ownFolder)), frmVoice_(std::make_unique<FrmVoice>()),
       frmMetar_([] { return std::make_unique<FrmMetar>(); }), frmPower_([] { return std::make_unique<FrmPower>(); }),
-      frmCtl_([] { return std::make_unique<FrmCtl>(); }, [this](FrmCtl &w) { connectConsoleWindow(w); })
+      frmCtl_([] { return std::make_unique<FrmCtl>(); }, [this](FrmCtl &w) { connectConsoleWindow(w); }),
+      startupSequence_(*frmVoice_, state_)
 {
+    // One icon for every window of the program.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/voicebox/icon.svg")));
+
+    // Main window: load, close request, light show, "CLOSE".
+    connect(frmVoice_.get(), &FrmVoice::Form_QueryUnload, this, &App::Form_QueryUnload);
+    connect(frmVoice_->Timer2, &DesignTimer::Timer, &startupSequence_, &StartupSequence::Timer2_Timer);
+    connect(frmVoice_->cmdClose, &QPushButton::clicked, this, &App::cmdClose_Click);
+
     connectConsole(std::move(parts.screenWidth));
 }
 
@@ -34,18 +62,92 @@ void App::connectConsoleWindow(FrmCtl &w)
 
 QString App::startupVoicePath() const
 {
-    return ownFolder_ + QDir::separator() + QStringLiteral("voice_kidou.wav");
+    const QString beside = ownFolder_ + QLatin1Char('/') + kStartupVoice;
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed = ownFolder_ + QStringLiteral("/../share/voicebox/") + kStartupVoice;
+    if (QFileInfo::exists(installed))
+        return QDir::cleanPath(installed);
+    return beside; // the open then reports the missing file
 }
 
 void App::start()
 {
-    engine_->vbmp3_init();
-    TrackInfo scratch{};
-    if (engine_->vbmp3_open(startupVoicePath().toStdString(), scratch)) {
-        engine_->vbmp3_play();
-    } else {
-        dialogs_->message(frmVoice_.get(),
-                          QStringLiteral("ErrNo : %1 Open Error").arg(engine_->vbmp3_getLastErrorNo()));
-    }
+    Form_Load();
     frmVoice_->show();
+}
+
+void App::Form_Load()
+{
+    FrmVoice &v = *frmVoice_;
+
+    // Reading the side windows' widths loads them hidden: the meter window first, then the power window.
+    const float metarWidth = windowWidth(&frmMetar_.get());
+    const float powerWidth = windowWidth(&frmPower_.get());
+    const float voiceWidth = windowWidth(&v);
+    const int16_t rowWidth = RowWidth({metarWidth, voiceWidth, powerWidth});
+    const QSizeF screen = screenTwips();
+    setWindowLeft(&v, float((screen.width() - rowWidth) / 2.0));
+    setWindowTop(&v, float((screen.height() - windowHeight(&v)) / 2.0));
+
+    state_.StartupStep = 1;
+    PrepareStartupPanel(v);
+    engine_->vbmp3_init();
+    ClearVoiceBars(v);
+
+    v.cmdCtl->setCaption(QStringLiteral("CONF\r\nON"));
+    v.cmdMode->setCaption(QStringLiteral("MODE"));
+    v.cmdNext->setCaption(QStringLiteral("SKIP\r\nNEXT"));
+    v.cmdPrev->setCaption(QStringLiteral("SKIP\r\nPREV"));
+
+    state_.ListLoaded = 0;
+    state_.SingleMode = 0;
+    v.lblMode->setText(QStringLiteral("ALL PLAY"));
+    v.lblMusicCnt->setText(QStringLiteral("0"));
+    v.lblTotal->setText(QStringLiteral("0"));
+    state_.RepeatOn = 0;
+    v.lblRepeat->hide();
+
+    v.Timer1->setInterval(0);
+    v.Timer1->setEnabled(false);
+    v.Timer2->setInterval(350);
+    v.Timer2->setEnabled(true);
+
+    state_.ConsoleOn = 0;
+    state_.MeterShown = -1;
+    state_.PowerShown = -1;
+
+    // The console is docked under the main window, created but not shown.
+    console_->dockConsole();
+
+    TrackInfo scratch{};
+    if (!engine_->vbmp3_open(startupVoicePath().toStdString(), scratch)) {
+        const int32_t error = engine_->vbmp3_getLastErrorNo();
+        dialogs_->message(&v, QStringLiteral("ErrNo : ") + QString::number(error) + QStringLiteral(" Open Error"));
+        return;
+    }
+    engine_->vbmp3_play();
+    FrmMetar &metar = frmMetar_.get();
+    setWindowLeft(&metar, windowLeft(&v) + windowWidth(&v));
+    setWindowTop(&metar, windowTop(&v));
+    metar.show();
+    FrmPower &power = frmPower_.get();
+    setWindowLeft(&power, windowLeft(&metar) + windowWidth(&metar));
+    setWindowTop(&power, windowTop(&metar));
+    power.show();
+}
+
+void App::Form_QueryUnload()
+{
+    engine_->vbmp3_stop();
+    engine_->vbmp3_free();
+    frmMetar_.unload();
+    frmPower_.unload();
+    emit quitRequested(0);
+}
+
+void App::cmdClose_Click()
+{
+    engine_->vbmp3_free();
+    emit quitRequested(0);
 }

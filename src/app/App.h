@@ -8,6 +8,7 @@
 #include "meter/FrmMetar.h"
 #include "playback/engine/AudioEngine.h"
 #include "power/FrmPower.h"
+#include "voice/StartupSequence.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Random.h"
 #include "widgets/WindowOwner.h"
@@ -34,6 +35,9 @@ public:
 
     // Runs the main window's load handler and shows it.
     void start();
+    // The main window's load handler: places the windows, gives the state its start values, starts
+    // the light show and plays the start-up voice.
+    void Form_Load();
 
     AppState &state() { return state_; }
     AudioEngine &engine() { return *engine_; }
@@ -46,11 +50,16 @@ public:
     ConsoleController &console() { return *console_; }
     Arrangement &arrangement() { return *arrangement_; }
 
+    // The start-up voice beside the program, or in the installed data folder after an install.
     QString startupVoicePath() const;
 
 signals:
     // The program is to end with this status.
     void quitRequested(int status);
+
+public slots:
+    void Form_QueryUnload();
+    void cmdClose_Click();
 
 private:
     void connectConsole(Arrangement::ScreenWidth screenWidth);
@@ -67,4 +76,5 @@ private:
     WindowOwner<FrmCtl> frmCtl_;
     std::unique_ptr<ConsoleController> console_;
     std::unique_ptr<Arrangement> arrangement_;
+    StartupSequence startupSequence_;
 };

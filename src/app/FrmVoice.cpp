@@ -82,6 +82,8 @@ FrmVoice::FrmVoice()
         frame.bordered = true;
         Label1[size_t(i)] = makeLabel(this, QStringLiteral("Label1_%1").arg(i), QString(),
                                       QRect(kFrameButtonLeft[i] - 30, kFrameButtonTop[i] - 30, 885, 555), frame);
+        // A sunken edge, as a bordered label draws it: a plain line in the text colour would vanish on black.
+        Label1[size_t(i)]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         Label1[size_t(i)]->setProperty("index", i);
     }
     QWidget *previous = nullptr;

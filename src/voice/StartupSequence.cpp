@@ -1,0 +1,81 @@
+#include "StartupSequence.h"
+
+#include "VoicePanel.h"
+#include "app/AppState.h"
+#include "app/FrmVoice.h"
+#include "widgets/Geometry.h"
+
+namespace {
+constexpr int16_t kLastStep = 10;
+constexpr int kFastInterval = 50;
+} // namespace
+
+void ShowStartupStep(FrmVoice &w, const int16_t &step)
+{
+    switch (step) {
+    case 1:
+        w.cmdStart->show();
+        w.cmdFile->show();
+        for (size_t i = 0; i < 10; ++i)
+            for (int a = 1; a <= 6; ++a)
+                w.voiceArray(a)[i]->setColor(VoiceShade::Bright);
+        break;
+    case 2:
+        w.cmdPause->show();
+        w.cmdStop->show();
+        break;
+    case 3:
+        w.cmdPrev->show();
+        w.cmdNext->show();
+        w.lblSide[0]->setEnabled(true);
+        w.lblSide[0]->setColor(Colors::Yellow);
+        w.lblDsp[0]->setColor(Colors::Green);
+        break;
+    case 4:
+        w.cmdRepeat->show();
+        w.cmdMode->show();
+        w.lblSide[0]->setColor(Colors::Grey);
+        w.lblSide[1]->setEnabled(true);
+        w.lblSide[1]->setColor(Colors::Yellow);
+        w.lblDsp[0]->setColor(Colors::Grey);
+        w.lblDsp[1]->setColor(Colors::Yellow);
+        break;
+    case 5:
+        w.cmdCtl->show();
+        w.cmdClose->show();
+        w.lblSide[1]->setColor(Colors::Grey);
+        w.lblSide[2]->setEnabled(true);
+        w.lblSide[2]->setColor(Colors::Yellow);
+        w.lblDsp[1]->setColor(Colors::Grey);
+        w.lblDsp[2]->setColor(Colors::Red);
+        w.Timer2->setInterval(kFastInterval);
+        break;
+    default:
+        break;
+    }
+}
+
+StartupSequence::StartupSequence(FrmVoice &w, AppState &state, QObject *parent) : QObject(parent), w_(w), state_(state)
+{
+}
+
+void StartupSequence::Timer2_Timer()
+{
+    w_.setInputEnabled(false);
+    ShowStartupStep(w_, state_.StartupStep);
+    ++state_.StartupStep;
+    if (state_.StartupStep != kLastStep + 1)
+        return;
+
+    ClearVoiceBars(w_);
+    // With step 5 this leaves drive mode NORMAL on the main window.
+    w_.lblSide[2]->setColor(Colors::Grey);
+    w_.lblSide[0]->setColor(Colors::Yellow);
+    w_.lblDsp[2]->setColor(Colors::Grey);
+    w_.lblDsp[0]->setColor(Colors::Green);
+    state_.StartupStep = 1;
+    w_.Timer2->setInterval(0);
+    w_.Timer2->setEnabled(false);
+    w_.setInputEnabled(true);
+    w_.cmdStart->setFocus();
+}
