@@ -57,4 +57,11 @@ private:
     WindowOwner<FrmMetar> frmMetar_;
     WindowOwner<FrmPower> frmPower_;
     WindowOwner<FrmCtl> frmCtl_;
+
+    // The instrument windows and the drive mode lamps (AppInstruments.cpp).
+    std::unique_ptr<FrmMetar> makeFrmMetar();
+    std::unique_ptr<FrmPower> makeFrmPower();
+    void loadFrmMetar(FrmMetar &w);
+    void loadFrmPower(FrmPower &w);
+    void wireDriveModeLamps();
 };
