@@ -2,6 +2,7 @@
 
 #include "widgets/Controls.h"
 #include "widgets/Geometry.h"
+#include "widgets/SevenSegment.h"
 
 #include <QApplication>
 
@@ -80,7 +81,7 @@ FrmMetar::FrmMetar()
     panel.backBgr = Colors::DarkRed;
     Label11 = makeLabel(this, QStringLiteral("Label11"), QString(), QRect(3480, 1740, 2775, 1245), panel);
     LabelStyle digits;
-    digits.font = designFont(sevenSegmentFace(), 72, 500);
+    digits.font = sevenSegmentFont(72, 500, QStringLiteral("888"), twipsRect(0, 0, 2415, 1155).size());
     digits.textBgr = Colors::DimRed;
     Label18 = makeLabel(this, QStringLiteral("Label18"), QStringLiteral("888"), QRect(3720, 1770, 2415, 1155), digits);
     digits.textBgr = Colors::Red;
@@ -130,6 +131,10 @@ FrmMetar::FrmMetar()
                        gothic(8.25, grey));
     Label9 = makeLabel(this, QStringLiteral("Label9"), QStringLiteral("FUEL  FLOW   GPH"), QRect(5850, 4620, 1605, 195),
                        gothic(8.25, grey));
+
+    for (QLabel *caption :
+         {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8, Label9, Label14, Label15, Label16, Label17})
+        growToFitText(caption);
 
     LabelStyle divider;
     divider.opaque = true;

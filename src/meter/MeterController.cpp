@@ -3,8 +3,6 @@
 #include "FrmMetar.h"
 #include "widgets/Geometry.h"
 
-#include <cmath>
-
 namespace {
 
 constexpr int16_t kArcLevels = 36;
@@ -19,9 +17,10 @@ uint32_t arcColor(int16_t step)
 
 QString rpmCaption(int n)
 {
-    // nearbyint rounds halves to even under the default rounding mode.
-    const long rpm = long(std::nearbyint(n * 2.58));
-    return QStringLiteral("%1").arg(rpm, 3, 10, QLatin1Char('0'));
+    // 2.58 hundred RPM a lamp, worked in whole hundredths: 25 lamps make exactly 64.5, which the
+    // readout has always shown as 065, while the binary product would round to even (064).
+    const int hundredths = n * 258;
+    return QStringLiteral("%1").arg((hundredths + 50) / 100, 3, 10, QLatin1Char('0'));
 }
 
 MeterController::MeterController(FrmMetar &window, RandomSource &random) : QObject(&window), w_(window), random_(random)

@@ -3,6 +3,7 @@
 #include "drive_mode/DriveMode.h"
 #include "widgets/Controls.h"
 #include "widgets/Geometry.h"
+#include "widgets/SevenSegment.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ FrmPower::FrmPower()
     panel.bordered = true;
     Label1 = makeLabel(this, QStringLiteral("Label1"), QString(), QRect(3960, 840, 1785, 615), panel);
     LabelStyle digits;
-    digits.font = designFont(sevenSegmentFace(), 36, 500);
+    digits.font = sevenSegmentFont(36, 500, QStringLiteral("8888"), twipsRect(0, 0, 1545, 555).size());
     digits.textBgr = Colors::DimRed;
     Label15 = makeLabel(this, QStringLiteral("Label15"), QStringLiteral("8888"), QRect(4080, 870, 1545, 555), digits);
     digits.textBgr = Colors::Red;
@@ -85,6 +86,10 @@ FrmPower::FrmPower()
     Label11 = makeLabel(this, QStringLiteral("Label11"), QStringLiteral("NORMAL"), QRect(1950, 3660, 705, 165), text);
     Label12 = makeLabel(this, QStringLiteral("Label12"), QStringLiteral("AUTO"), QRect(3750, 3630, 465, 135), text);
     Label13 = makeLabel(this, QStringLiteral("Label13"), QStringLiteral("PURSUIT"), QRect(5280, 3630, 795, 135), text);
+
+    for (QLabel *caption :
+         {Label2, Label3, Label4, Label5, Label6, Label7, Label8, Label9, Label10, Label11, Label12, Label13})
+        growToFitText(caption);
 
     auto button = [this](const char *name, int left, uint32_t face, QLabel *caption) {
         auto *b = new ColorButton(this, QString::fromLatin1(name), QString(), face);
