@@ -106,9 +106,9 @@ FrmMetar::FrmMetar()
                         gothic(8.25, light));
 
     for (int i = 0; i < kGaugeLamps; ++i) {
-        const GaugeLamp spec = designGaugeLamp(i);
-        auto *lamp = new Lamp(this, QStringLiteral("lblLED_%1").arg(i), spec.color);
-        lamp->setGeometry(twipsRect(spec.left, spec.top, 465, 195));
+        const GaugeLamp place = designGaugeLamp(i);
+        auto *lamp = new Lamp(this, QStringLiteral("lblLED_%1").arg(i), place.color);
+        lamp->setGeometry(twipsRect(place.left, place.top, 465, 195));
         lblLED[size_t(i)] = lamp;
     }
 

@@ -7,12 +7,12 @@
 
 namespace {
 
-struct LampSpec {
+struct LampPlace {
     int left, top;
     uint32_t color;
 };
 
-LampSpec designLamp(int i)
+LampPlace designLamp(int i)
 {
     using namespace Colors;
     if (i <= 2)
@@ -66,9 +66,9 @@ FrmPower::FrmPower()
     Label14 = makeLabel(this, QStringLiteral("Label14"), QStringLiteral("3725"), QRect(4080, 870, 1575, 555), digits);
 
     for (int i = 0; i < kLamps; ++i) {
-        const LampSpec spec = designLamp(i);
-        auto *lamp = new Lamp(this, QStringLiteral("lblLED_%1").arg(i), spec.color);
-        lamp->setGeometry(twipsRect(spec.left, spec.top, 465, 195));
+        const LampPlace place = designLamp(i);
+        auto *lamp = new Lamp(this, QStringLiteral("lblLED_%1").arg(i), place.color);
+        lamp->setGeometry(twipsRect(place.left, place.top, 465, 195));
         lblLED[size_t(i)] = lamp;
     }
 
