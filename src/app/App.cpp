@@ -25,7 +25,8 @@ QSizeF screenTwips()
 App::App(AppParts parts)
     : engine_(std::move(parts.engine)), dialogs_(std::move(parts.dialogs)), random_(std::move(parts.random)),
       ownFolder_(std::move(parts.ownFolder)), frmVoice_(std::make_unique<FrmVoice>()),
-      frmMetar_([] { return std::make_unique<FrmMetar>(); }), frmPower_([] { return std::make_unique<FrmPower>(); }),
+      frmMetar_([this] { return makeFrmMetar(); }, [this](FrmMetar &w) { loadFrmMetar(w); }),
+      frmPower_([this] { return makeFrmPower(); }, [this](FrmPower &w) { loadFrmPower(w); }),
       frmCtl_([] { return std::make_unique<FrmCtl>(); }, [this](FrmCtl &w) { connectConsoleWindow(w); }),
       startupSequence_(*frmVoice_, state_)
 {
@@ -38,6 +39,7 @@ App::App(AppParts parts)
     connect(frmVoice_->cmdClose, &QPushButton::clicked, this, &App::cmdClose_Click);
 
     connectConsole(std::move(parts.screenWidth));
+    wireDriveModeLamps();
 }
 
 App::~App() = default;

@@ -77,4 +77,11 @@ private:
     std::unique_ptr<ConsoleController> console_;
     std::unique_ptr<Arrangement> arrangement_;
     StartupSequence startupSequence_;
+
+    // The instrument windows and the drive mode lamps (AppInstruments.cpp).
+    std::unique_ptr<FrmMetar> makeFrmMetar();
+    std::unique_ptr<FrmPower> makeFrmPower();
+    void loadFrmMetar(FrmMetar &w);
+    void loadFrmPower(FrmPower &w);
+    void wireDriveModeLamps();
 };

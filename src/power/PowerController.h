@@ -1,0 +1,41 @@
+#pragma once
+
+#include "LedBar.h"
+
+#include <QObject>
+#include <array>
+
+class AudioEngine;
+class FrmPower;
+class FrmVoice;
+class RandomSource;
+
+// Animates one load of the power window and answers its buttons. It lives as long as that load.
+class PowerController : public QObject {
+    Q_OBJECT
+public:
+    PowerController(FrmPower &window, FrmVoice &frmVoice, AudioEngine &engine, RandomSource &random);
+
+    const std::array<LedBar, 3> &bars() const { return bars_; }
+
+public slots:
+    void Form_Load();
+    void cmdNormal_Click();
+    void cmdAuto_Click();
+    void cmdPursuit_Click();
+    void cmdPower_Click();
+    void Timer1_Timer();
+
+signals:
+    // The program is to end at once with this status.
+    void endRequested(int status);
+
+private:
+    void selectMode(int16_t mode);
+
+    FrmPower &w_;
+    FrmVoice &frmVoice_;
+    AudioEngine &engine_;
+    RandomSource &random_;
+    std::array<LedBar, 3> bars_{};
+};

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "FakeEngine.h"
+#include "ScriptedRandom.h"
+#include "app/App.h"
+
+#include <QColor>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QRect>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+
+// An App built on the fake engine, unanswered dialogs and a scripted random source.
+struct InstrumentApp {
+    struct NoDialogs : Dialogs {
+        QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
+        void message(QWidget *, const QString &) override {}
+    };
+
+    FakeEngine *engine;
+    ScriptedRandom *random;
+    std::unique_ptr<App> app;
+
+    InstrumentApp()
+    {
+        AppParts parts;
+        auto e = std::make_unique<FakeEngine>();
+        auto r = std::make_unique<ScriptedRandom>();
+        engine = e.get();
+        random = r.get();
+        parts.engine = std::move(e);
+        parts.random = std::move(r);
+        parts.dialogs = std::make_unique<NoDialogs>();
+        parts.ownFolder = QStringLiteral(VB_SOURCE_DIR "/assets");
+        app = std::make_unique<App>(std::move(parts));
+    }
+};
+
+// What the window system shows of a top-level window, once it is on screen.
+inline QImage grabOnScreen(QWidget &w)
+{
+    w.show();
+    if (!QTest::qWaitForWindowExposed(&w))
+        return {};
+    QTest::qWait(100); // let the last repaint reach the screen
+    return w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Keeps a screenshot for a person to look at when VB_SCREENSHOT_DIR names a folder.
+inline void keepScreenshot(const QImage &image, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("VB_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        image.save(QDir(dir).filePath(name));
+}
+
+inline int countPixels(const QImage &image, const QRect &rect, QColor color, int tolerance = 0)
+{
+    int n = 0;
+    const QRect r = rect.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - color.red()) <= tolerance && std::abs(c.green() - color.green()) <= tolerance &&
+                std::abs(c.blue() - color.blue()) <= tolerance)
+                ++n;
+        }
+    return n;
+}
