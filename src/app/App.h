@@ -4,8 +4,10 @@
 #include "FrmVoice.h"
 #include "console/FrmCtl.h"
 #include "meter/FrmMetar.h"
+#include "playback/Transport.h"
 #include "playback/engine/AudioEngine.h"
 #include "power/FrmPower.h"
+#include "voice/VoiceAnimation.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Random.h"
 #include "widgets/WindowOwner.h"
@@ -40,6 +42,8 @@ public:
     WindowOwner<FrmMetar> &frmMetar() { return frmMetar_; }
     WindowOwner<FrmPower> &frmPower() { return frmPower_; }
     WindowOwner<FrmCtl> &frmCtl() { return frmCtl_; }
+    Transport &transport() { return *transport_; }
+    VoiceAnimation &voiceAnimation() { return *voiceAnimation_; }
 
     QString startupVoicePath() const;
 
@@ -48,6 +52,8 @@ signals:
     void quitRequested(int status);
 
 private:
+    void connectPlayer();
+
     AppState state_;
     std::unique_ptr<AudioEngine> engine_;
     std::unique_ptr<Dialogs> dialogs_;
@@ -57,4 +63,6 @@ private:
     WindowOwner<FrmMetar> frmMetar_;
     WindowOwner<FrmPower> frmPower_;
     WindowOwner<FrmCtl> frmCtl_;
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<VoiceAnimation> voiceAnimation_;
 };
