@@ -40,6 +40,7 @@ App::App(AppParts parts)
 
     connectConsole(std::move(parts.screenWidth));
     wireDriveModeLamps();
+    connectPlayer();
 }
 
 App::~App() = default;
@@ -152,4 +153,26 @@ void App::cmdClose_Click()
 {
     engine_->vbmp3_free();
     emit quitRequested(0);
+}
+
+// The player: transport buttons, the file dialog and the playback tick.
+void App::connectPlayer()
+{
+    const PlayerContext context{state_, *engine_, *dialogs_, *frmVoice_};
+    transport_ = std::make_unique<Transport>(context);
+    // The level lives only in the console's caption; the tick reads it there on every tick.
+    auto levelCaption = [this] { return console_->levelCaption(); };
+    voiceAnimation_ = std::make_unique<VoiceAnimation>(context, *transport_, levelCaption);
+
+    FrmVoice &w = *frmVoice_;
+    Transport *t = transport_.get();
+    connect(w.cmdFile, &QPushButton::clicked, t, &Transport::cmdFile_Click);
+    connect(w.cmdStart, &QPushButton::clicked, t, &Transport::cmdStart_Click);
+    connect(w.cmdStop, &QPushButton::clicked, t, &Transport::cmdStop_Click);
+    connect(w.cmdPause, &QPushButton::clicked, t, &Transport::cmdPause_Click);
+    connect(w.cmdNext, &QPushButton::clicked, t, &Transport::cmdNext_Click);
+    connect(w.cmdPrev, &QPushButton::clicked, t, &Transport::cmdPrev_Click);
+    connect(w.cmdRepeat, &QPushButton::clicked, t, &Transport::cmdRepeat_Click);
+    connect(w.cmdMode, &QPushButton::clicked, t, &Transport::cmdMode_Click);
+    connect(w.Timer1, &DesignTimer::Timer, voiceAnimation_.get(), &VoiceAnimation::Timer1_Timer);
 }

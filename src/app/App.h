@@ -6,9 +6,11 @@
 #include "console/ConsoleController.h"
 #include "console/FrmCtl.h"
 #include "meter/FrmMetar.h"
+#include "playback/Transport.h"
 #include "playback/engine/AudioEngine.h"
 #include "power/FrmPower.h"
 #include "voice/StartupSequence.h"
+#include "voice/VoiceAnimation.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Random.h"
 #include "widgets/WindowOwner.h"
@@ -49,6 +51,8 @@ public:
     WindowOwner<FrmCtl> &frmCtl() { return frmCtl_; }
     ConsoleController &console() { return *console_; }
     Arrangement &arrangement() { return *arrangement_; }
+    Transport &transport() { return *transport_; }
+    VoiceAnimation &voiceAnimation() { return *voiceAnimation_; }
 
     // The start-up voice beside the program, or in the installed data folder after an install.
     QString startupVoicePath() const;
@@ -64,6 +68,7 @@ public slots:
 private:
     void connectConsole(Arrangement::ScreenWidth screenWidth);
     void connectConsoleWindow(FrmCtl &w);
+    void connectPlayer();
 
     AppState state_;
     std::unique_ptr<AudioEngine> engine_;
@@ -84,4 +89,6 @@ private:
     void loadFrmMetar(FrmMetar &w);
     void loadFrmPower(FrmPower &w);
     void wireDriveModeLamps();
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<VoiceAnimation> voiceAnimation_;
 };

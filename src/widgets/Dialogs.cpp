@@ -6,7 +6,16 @@
 
 QString QtDialogs::openFileName(QWidget *parent, const QString &startFolder, const QString &filter)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), startFolder, filter);
+    // Qt's own dialog everywhere, so a filter's patterns match alike on every desktop; the entry
+    // shows only the text before the patterns.
+    QFileDialog dialog(parent, QString(), startFolder, filter);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
 }
 
 void QtDialogs::message(QWidget *parent, const QString &text)

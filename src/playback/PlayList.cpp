@@ -1,0 +1,71 @@
+#include "PlayList.h"
+
+#include "TrackOpening.h"
+#include "app/AppState.h"
+#include "app/FrmVoice.h"
+
+#include <QFile>
+#include <algorithm>
+#include <filesystem>
+
+QString titleOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+QString folderOf(const QString &path)
+{
+    return path.left(path.lastIndexOf(u'/') + 1);
+}
+
+bool isMusicName(const QString &name)
+{
+    const QString tail = name.right(3).toUpper();
+    return tail == u"MP3" || tail == u"WAV";
+}
+
+QStringList ordinaryFileNames(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    const QByteArray where = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    QStringList names;
+    std::error_code ec;
+    // A folder that cannot be read (gone, no permission) simply lists nothing.
+    for (fs::directory_iterator it(where.constData(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string raw = it->path().filename().string();
+        if (raw.empty() || raw.front() == '.')
+            continue;
+        std::error_code statError;
+        if (!fs::is_regular_file(it->status(statError)) || statError) // follows links; a broken one fails
+            continue;
+        names.append(QFile::decodeName(QByteArray::fromStdString(raw)));
+    }
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
+    });
+    return names;
+}
+
+void BuildPlayList(const PlayerContext &p)
+{
+    AppState &s = p.state;
+    s.PlayList.assign(256, QString());
+    const QString folder = folderOf(s.CurrentFile);
+    s.PlayPos = 0;
+    s.PlayCount = 0;
+    const QString title = p.w.windowTitle();
+    for (const QString &name : ordinaryFileNames(folder)) {
+        if (!isMusicName(name))
+            continue;
+        // The list grows past its 256 entries when a folder holds more.
+        if (size_t(s.PlayCount) >= s.PlayList.size())
+            s.PlayList.resize(s.PlayList.size() * 2);
+        s.PlayList[size_t(s.PlayCount)] = folder + name;
+        if (name == title) {
+            s.PlayPos = s.PlayCount;
+            p.w.lblMusicCnt->setText(QString::number(s.PlayPos + 1));
+        }
+        ++s.PlayCount;
+    }
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct PlayerContext;
+
+// The text after the last "/" of a path: the file name the window title shows.
+QString titleOf(const QString &path);
+// The path up to and including its last "/".
+QString folderOf(const QString &path);
+// Whether a file name ends in MP3 or WAV in any letter case (a name shorter than three compared whole).
+bool isMusicName(const QString &name);
+// The ordinary files of a folder: regular files and links to them, not hidden, in name order
+// without regard to letter case (ties by the exact name, so the order is stable).
+QStringList ordinaryFileNames(const QString &folder);
+
+// Lists every MP3 and WAV file of CurrentFile's folder into PlayList and finds the window title in it.
+void BuildPlayList(const PlayerContext &p);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "TrackOpening.h"
+
+#include <QObject>
+#include <cstdint>
+
+// The player's buttons and the list moves they share with the playback tick.
+class Transport : public QObject {
+    Q_OBJECT
+public:
+    explicit Transport(const PlayerContext &context);
+
+    // The filter the file dialog shows as "Music File (*.mp3;*.wav)"; the patterns behind it match
+    // any letter case, since file names here are case-sensitive.
+    static QString musicFileFilter();
+
+    // OpenCurrentTrack, remembering whether the engine took the file.
+    void OpenCurrentTrack();
+    // Whether the current track is open in the engine; after a refusal START has nothing to play.
+    bool trackOpen() const { return trackOpen_; }
+
+    void SelectNextTrack();
+    void SelectPreviousTrack();
+    // 1: nothing moved (SINGLE, or an empty list); -1: wrapped to the first track, already opened;
+    // 0: moved to the next track, not yet opened.
+    int16_t AdvanceAtTrackEnd();
+    int16_t AdvanceInList();
+
+public slots:
+    void cmdFile_Click();
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void cmdPause_Click();
+    void cmdNext_Click();
+    void cmdPrev_Click();
+    void cmdRepeat_Click();
+    void cmdMode_Click();
+
+private:
+    bool listEmpty() const;
+    void showCurrentTrack();
+
+    PlayerContext p_;
+    bool trackOpen_ = true; // the start-up voice, or nothing; START needs a list before it plays anyway
+};

@@ -1,0 +1,169 @@
+#include "VoiceAnimation.h"
+
+#include "VoicePanel.h"
+#include "app/AppState.h"
+#include "app/FrmVoice.h"
+#include "playback/Transport.h"
+#include "playback/engine/AudioEngine.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+const QString kNoLength = QStringLiteral("00:00");
+
+// Runs one step of the tick; a step that fails is skipped and the tick goes on.
+template <class Step> bool attempt(Step step) noexcept
+{
+    try {
+        step();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+uint32_t centreShade(int64_t i, int64_t r)
+{
+    if (i >= r)
+        return VoiceShade::Bright;
+    if (i == r - 1 || i == r - 2)
+        return VoiceShade::Mid;
+    if (i == r - 3 || i == r - 4)
+        return VoiceShade::Dim;
+    return VoiceShade::Unlit;
+}
+} // namespace
+
+VoiceFrame voiceFrame(int32_t reach)
+{
+    VoiceFrame frame{};
+    for (int i = 0; i < 10; ++i) {
+        frame.centre[size_t(i)] = centreShade(i, reach);
+        frame.outer[size_t(i)] = centreShade(i, int64_t(reach) + 3);
+    }
+    return frame;
+}
+
+double roundHalfEven(double x)
+{
+    const double below = std::floor(x);
+    const double fraction = x - below;
+    if (fraction > 0.5)
+        return below + 1;
+    if (fraction < 0.5)
+        return below;
+    return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+
+std::optional<int32_t> spectrumValue(int32_t first, int32_t second)
+{
+    const int64_t sum = int64_t(first) + second;
+    if (sum < std::numeric_limits<int32_t>::min() || sum > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return int32_t(roundHalfEven(double(sum) / 2));
+}
+
+std::optional<int16_t> readLevel(const QString &caption)
+{
+    bool ok = false;
+    const short level = caption.trimmed().toShort(&ok);
+    if (!ok)
+        return std::nullopt;
+    return int16_t(level);
+}
+
+int32_t reachIndex(int32_t s, int16_t level)
+{
+    // |s| / 6 stays far inside 32 bits, so the result always fits.
+    return int32_t(roundHalfEven(std::fabs(14 - (s / 6.0 + level))));
+}
+
+void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame)
+{
+    for (size_t i = 0; i < 10; ++i) {
+        for (int a : {1, 2, 5, 6})
+            w.voiceArray(a)[i]->setColor(frame.outer[i]);
+        w.lblVoice3[i]->setColor(frame.centre[i]);
+        w.lblVoice4[i]->setColor(frame.centre[i]);
+    }
+}
+
+VoiceAnimation::VoiceAnimation(const PlayerContext &context, Transport &transport, LevelCaption level)
+    : p_(context), transport_(transport), level_(std::move(level))
+{
+}
+
+void VoiceAnimation::setLevelCaption(LevelCaption level)
+{
+    level_ = std::move(level);
+}
+
+void VoiceAnimation::Timer1_Timer()
+{
+    attempt([this] { tick(); }); // nothing escapes into the event loop
+}
+
+void VoiceAnimation::tick()
+{
+    int32_t elapsed = 0;
+    int32_t state = PlayStateStopped;
+    // A state that could not be queried is unknown, not "ended": the list does not move on it.
+    if (attempt([&] { state = p_.engine.vbmp3_getState(elapsed); })) {
+        if (state == PlayStateStopped) {
+            if (!followTrackEnd())
+                return;
+        } else if (state == PlayStatePlaying) {
+            p_.w.lblState->setText(QStringLiteral("再生中"));
+        }
+    }
+
+    if (p_.w.lblTotalTime->text() != kNoLength)
+        p_.w.lblTime->setText(FormatPlayTime(elapsed));
+
+    std::array<int32_t, kSpectrumSize> first{}, second{};
+    attempt([&] { p_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
+    int32_t s = 0;
+    if (auto value = spectrumValue(first[128], second[128]))
+        s = *value;
+    int32_t reach = s;
+    if (auto level = readLevel(level_ ? level_() : QStringLiteral("  0")))
+        reach = reachIndex(s, *level);
+    // Clearing and relighting folded into one pass: the same frame, without repainting unchanged lamps.
+    showVoiceFrame(p_.w, voiceFrame(reach));
+}
+
+bool VoiceAnimation::followTrackEnd()
+{
+    // Off before anything that may show a message box, so no tick runs inside it.
+    p_.w.Timer1->setEnabled(false);
+    const int16_t code = transport_.AdvanceAtTrackEnd();
+    if (code == -1 || code == 1) {
+        if (p_.state.RepeatOn == 1) {
+            p_.w.Timer1->setEnabled(false);
+            p_.engine.vbmp3_stop();
+            transport_.cmdStart_Click();
+        } else {
+            stopAtTrackEnd();
+            return false;
+        }
+    } else {
+        p_.w.Timer1->setEnabled(false);
+        transport_.OpenCurrentTrack();
+        transport_.cmdStart_Click();
+    }
+    // The next track was refused: stop rather than play the earlier file under its name.
+    if (!transport_.trackOpen()) {
+        stopAtTrackEnd();
+        return false;
+    }
+    return true;
+}
+
+void VoiceAnimation::stopAtTrackEnd()
+{
+    p_.w.lblState->setText(QStringLiteral("停止"));
+    p_.engine.vbmp3_stop();
+    p_.w.Timer1->setEnabled(false);
+    ClearVoiceBars(p_.w);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "FakeDialogs.h"
+#include "FakeEngine.h"
+#include "app/App.h"
+
+#include <QStringList>
+#include <memory>
+
+// The whole program on a scripted engine and scripted dialogs, not started: its windows and
+// controllers as created, reachable by name.
+struct PlayerRig {
+    FakeEngine *engine;
+    FakeDialogs *dialogs;
+    std::unique_ptr<App> app;
+
+    PlayerRig();
+    AppState &state() { return app->state(); }
+    FrmVoice &w() { return app->frmVoice(); }
+
+    // A loaded list of the given paths, positioned at pos, with its track shown.
+    void loadList(const QStringList &paths, int pos);
+    // Every lamp colour, arrays 1 to 6, index 0 to 9.
+    std::vector<uint32_t> lampColors();
+    void lightAllLamps(uint32_t bgr);
+};

@@ -1,0 +1,360 @@
+#include "playback/PlayList.h"
+#include "playback/TrackOpening.h"
+#include "support/PlayerRig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Calls = std::vector<std::string>;
+const QString kStopped = QStringLiteral("停止");
+const QString kPlaying = QStringLiteral("再生中");
+const QString kPaused = QStringLiteral("一時停止");
+
+void touch(const QString &path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+
+QStringList listed(const AppState &s)
+{
+    QStringList out;
+    for (int i = 0; i < s.PlayCount; ++i)
+        out.append(titleOf(s.PlayList[size_t(i)]));
+    return out;
+}
+
+// The five property labels, in one text for comparing.
+QString properties(FrmVoice &w)
+{
+    return QStringList{w.lblTotalTime->text(), w.lblChannel->text(), w.lblRate->text(), w.lblBit->text(),
+                       w.lblBitLbl->text()}
+        .join(u'|');
+}
+
+} // namespace
+
+TEST(TrackOpening, TextHelpers)
+{
+    const std::pair<int, const char *> times[] = {{0, "00:00"},    {75, "01:15"},    {185, "03:05"},
+                                                  {3599, "59:59"}, {6000, "100:00"}, {60000, "1000:00"}};
+    for (const auto &[seconds, text] : times)
+        EXPECT_EQ(FormatPlayTime(seconds), QString::fromUtf8(text)) << seconds;
+
+    EXPECT_EQ(CutAtNul(QStringLiteral("MPEG")), QStringLiteral("MPEG"));
+    EXPECT_EQ(CutAtNul(QString::fromUtf16(u"WAVE\0junk", 9)), QStringLiteral("WAVE"));
+    EXPECT_EQ(CutAtNul(QString(3, QChar(u'\0'))), QString());
+
+    const std::pair<int, const char *> rates[] = {{44100, "44.1"},   {48000, "48"}, {22050, "22.05"},
+                                                  {11025, "11.025"}, {8000, "8"},   {1000000, "1000"}};
+    for (const auto &[hertz, text] : rates)
+        EXPECT_EQ(formatKiloHertz(hertz), QString::fromUtf8(text)) << hertz;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(formatKiloHertz(44100), QStringLiteral("44,1"));
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST(TrackOpening, ShowsTheTrackProperties)
+{
+    struct Case {
+        const char *d1, *d2;
+        int channels, bitValue, rate, seconds;
+        const char *shown;
+    };
+    const Case cases[] = {
+        {"MPEG 1.0 layer 3", "Joint Stereo", 2, 128, 44100, 185, "03:05|STEREO|44.1|128|kbit/s"},
+        {"WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 1, 16, 48000, 7, "00:07|MONO|48|16|bit/smp"},
+        {"WAVE_FORMAT_PCM", "PCM", 1, 16, 22050, 60, "01:00|MONO|22.05|16|kbit/s"},
+        {"wave_format_pcm", "WAVE_FORMAT_PCM", 2, 8, 11025, 6000, "100:00|STEREO|11.025|8|kbit/s"},
+        {"MPEG", "", 6, 320, 48000, 0, "00:00|MONO|48|320|kbit/s"},
+    };
+    for (const auto &c : cases) {
+        PlayerRig rig;
+        rig.state().CurrentFile = QStringLiteral("/m/t.mp3");
+        rig.engine->setTrack(c.d1, c.d2, c.channels, c.bitValue, c.rate, c.seconds);
+        rig.app->transport().OpenCurrentTrack();
+        EXPECT_EQ(properties(rig.w()), QString::fromUtf8(c.shown));
+        EXPECT_EQ(rig.engine->calls, Calls{"open:/m/t.mp3"});
+        EXPECT_TRUE(rig.dialogs->messages.isEmpty());
+    }
+}
+
+TEST(TrackOpening, RefusedFileGivesOneMessageAndKeepsTheLabels)
+{
+    PlayerRig rig;
+    rig.engine->setTrack("MPEG", "x", 2, 128, 44100, 185);
+    rig.state().CurrentFile = QStringLiteral("/m/good.mp3");
+    rig.app->transport().OpenCurrentTrack();
+    const QString before = properties(rig.w());
+
+    rig.engine->openResult = false;
+    rig.engine->errorOnFailure = ErrEmpty;
+    rig.state().CurrentFile = QStringLiteral("/m/empty.mp3");
+    rig.app->transport().OpenCurrentTrack();
+    EXPECT_EQ(rig.dialogs->messages, QStringList{QStringLiteral("ErrNo : 3 Open Error")});
+    EXPECT_EQ(properties(rig.w()), before);
+    EXPECT_FALSE(rig.app->transport().trackOpen());
+}
+
+class PlayListFolder : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    PlayerRig rig;
+    QString path(const QString &name) const { return dir.path() + u'/' + name; }
+    void choose(const QString &name)
+    {
+        rig.dialogs->fileAnswers.push_back(name.isEmpty() ? QString() : path(name));
+        rig.w().cmdFile->click();
+    }
+};
+
+TEST_F(PlayListFolder, ListsOrdinaryMusicFilesInNameOrder)
+{
+    for (const char *name : {"d.ogg", "B.WAV", "c.mp3x", "z.mp3", "音声.mp3", "clipmp3", ".f.mp3", "a.Mp3", "Z.mp3"})
+        touch(path(QString::fromUtf8(name)));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("e.mp3")));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("a.Mp3")), path(QStringLiteral("link.mp3"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("gone.mp3")), path(QStringLiteral("broken.mp3"))));
+
+    choose(QStringLiteral("B.WAV"));
+    const QStringList expected = {QStringLiteral("a.Mp3"),    QStringLiteral("B.WAV"), QStringLiteral("clipmp3"),
+                                  QStringLiteral("link.mp3"), QStringLiteral("Z.mp3"), QStringLiteral("z.mp3"),
+                                  QStringLiteral("音声.mp3")};
+    EXPECT_EQ(listed(rig.state()), expected);
+    EXPECT_EQ(rig.state().PlayList[0], path(QStringLiteral("a.Mp3")));
+    EXPECT_EQ(rig.state().PlayList[7], QString());
+    EXPECT_EQ(rig.state().PlayPos, 1);
+    EXPECT_EQ(rig.w().lblMusicCnt->text(), QStringLiteral("2"));
+    EXPECT_EQ(rig.w().lblTotal->text(), QStringLiteral("7"));
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("B.WAV"));
+}
+
+TEST_F(PlayListFolder, ChoosingTheThirdOfFiveOpensItWithoutPlaying)
+{
+    for (const char *name : {"1.mp3", "2.mp3", "3.mp3", "4.wav", "5.mp3"})
+        touch(path(QString::fromUtf8(name)));
+    rig.engine->setTrack("MPEG", "x", 2, 128, 44100, 185);
+    rig.engine->state = PlayStatePlaying;
+    rig.w().lblTime->setText(QStringLiteral("01:02"));
+    rig.w().lblState->setText(kPlaying);
+    rig.w().Timer1->setInterval(5);
+    rig.w().Timer1->setEnabled(true);
+    rig.lightAllLamps(VoiceShade::Bright);
+
+    choose(QStringLiteral("3.mp3"));
+    EXPECT_EQ(rig.w().lblMusicCnt->text() + u'/' + rig.w().lblTotal->text(), QStringLiteral("3/5"));
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("3.mp3"));
+    EXPECT_EQ(properties(rig.w()), QStringLiteral("03:05|STEREO|44.1|128|kbit/s"));
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:" + path(QStringLiteral("3.mp3")).toStdString()}));
+    EXPECT_EQ(rig.w().lblTime->text(), QStringLiteral("00:00"));
+    EXPECT_EQ(rig.w().lblState->text(), kStopped);
+    EXPECT_FALSE(rig.w().Timer1->isEnabled());
+    EXPECT_EQ(rig.w().Timer1->interval(), 0);
+    EXPECT_EQ(rig.lampColors(), std::vector<uint32_t>(60, VoiceShade::Unlit));
+    EXPECT_EQ(rig.state().ListLoaded, 1);
+    // The dialog starts at home the first time, then in the current track's folder.
+    EXPECT_EQ(rig.dialogs->lastStartFolder, QDir::homePath());
+    EXPECT_TRUE(rig.dialogs->lastFilter.startsWith(QStringLiteral("Music File (*.mp3;*.wav) (")));
+    choose(QString());
+    EXPECT_EQ(rig.dialogs->lastStartFolder, dir.path() + u'/');
+}
+
+TEST_F(PlayListFolder, NameDifferingInCaseMatchesNoEntry)
+{
+    for (const char *name : {"a.mp3", "Song.mp3"})
+        touch(path(QString::fromUtf8(name)));
+    rig.w().lblMusicCnt->setText(QStringLiteral("7"));
+    choose(QStringLiteral("song.mp3"));
+    EXPECT_EQ(rig.state().PlayPos, 0);
+    EXPECT_EQ(rig.w().lblMusicCnt->text(), QStringLiteral("7"));
+    EXPECT_EQ(rig.w().lblTotal->text(), QStringLiteral("2"));
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("song.mp3"));
+    EXPECT_EQ(rig.engine->commands().back(), "open:" + path(QStringLiteral("song.mp3")).toStdString());
+}
+
+TEST_F(PlayListFolder, ThreeHundredFilesAreAllListed)
+{
+    for (int i = 0; i < 300; ++i)
+        touch(path(QStringLiteral("t%1.mp3").arg(i, 3, 10, QChar(u'0'))));
+    choose(QStringLiteral("t299.mp3"));
+    EXPECT_EQ(rig.state().PlayCount, 300);
+    EXPECT_EQ(rig.w().lblMusicCnt->text() + u'/' + rig.w().lblTotal->text(), QStringLiteral("300/300"));
+    rig.w().cmdNext->click(); // wraps to the first
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("t000.mp3"));
+    rig.w().cmdPrev->click();
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("t299.mp3"));
+}
+
+TEST_F(PlayListFolder, CancelStopsAndLaterRebuildsTheList)
+{
+    rig.w().cmdFile->click(); // nothing chosen ever
+    EXPECT_EQ(rig.engine->commands(), Calls{"stop"});
+    EXPECT_EQ(rig.state().ListLoaded, 0);
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("VORT VOICE SYSTEM    Ver2.3"));
+
+    touch(path(QStringLiteral("a.mp3")));
+    choose(QStringLiteral("a.mp3"));
+    touch(path(QStringLiteral("b.mp3")));
+    rig.engine->clearCalls();
+    choose(QString()); // cancel after a choice: the same track reopened, the folder read afresh
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:" + path(QStringLiteral("a.mp3")).toStdString()}));
+    EXPECT_EQ(rig.w().lblTotal->text(), QStringLiteral("2"));
+}
+
+TEST_F(PlayListFolder, EmptyListOnlyStops)
+{
+    touch(path(QStringLiteral("voice.flac")));
+    choose(QStringLiteral("voice.flac"));
+    EXPECT_EQ(rig.state().PlayCount, 0);
+    EXPECT_EQ(rig.w().lblTotal->text(), QStringLiteral("0"));
+    EXPECT_EQ(rig.state().ListLoaded, 1);
+    for (ColorButton *skip : {rig.w().cmdNext, rig.w().cmdPrev}) {
+        rig.engine->state = PlayStatePlaying;
+        rig.engine->clearCalls();
+        skip->click();
+        EXPECT_EQ(rig.engine->calls, Calls{"stop"});
+        EXPECT_EQ(rig.state().PlayPos, 0);
+    }
+    EXPECT_EQ(rig.app->transport().AdvanceAtTrackEnd(), 1);
+    EXPECT_EQ(rig.state().PlayPos, 0);
+}
+
+// Each row: the engine's state and a press, with the calls made and what the labels and timer show.
+TEST(Transport, StateTable)
+{
+    struct Row {
+        const char *name;
+        int16_t listLoaded;
+        int32_t engineState;
+        ColorButton *FrmVoice::*button;
+        Calls calls;
+        QString lblState, lblTime;
+        bool timerOn;
+        bool barsCleared;
+    };
+    const QString was = QStringLiteral("was"), time = QStringLiteral("01:02"), zero = QStringLiteral("00:00");
+    const Row rows[] = {
+        {"start stopped", 1, PlayStateStopped, &FrmVoice::cmdStart, {"getState", "play"}, was, time, true, true},
+        {"start paused", 1, PlayStatePaused, &FrmVoice::cmdStart, {"getState", "restart"}, was, time, true, true},
+        {"start playing", 1, PlayStatePlaying, &FrmVoice::cmdStart, {"getState"}, was, time, true, true},
+        {"start without list", 0, PlayStateStopped, &FrmVoice::cmdStart, {}, was, time, false, false},
+        {"pause playing", 1, PlayStatePlaying, &FrmVoice::cmdPause, {"getState", "pause"}, kPaused, time, false, true},
+        {"pause paused", 1, PlayStatePaused, &FrmVoice::cmdPause, {"getState", "pause"}, was, time, false, true},
+        {"pause stopped", 1, PlayStateStopped, &FrmVoice::cmdPause, {"getState", "pause"}, was, time, false, true},
+        {"stop playing", 1, PlayStatePlaying, &FrmVoice::cmdStop, {"stop"}, kStopped, zero, false, true},
+        {"stop without list", 0, PlayStatePlaying, &FrmVoice::cmdStop, {"stop"}, kStopped, zero, false, true},
+        {"next",
+         1,
+         PlayStatePlaying,
+         &FrmVoice::cmdNext,
+         {"stop", "open:/m/c.mp3", "getState", "play"},
+         was,
+         time,
+         true,
+         true},
+        {"prev",
+         1,
+         PlayStatePaused,
+         &FrmVoice::cmdPrev,
+         {"stop", "open:/m/a.mp3", "getState", "play"},
+         was,
+         time,
+         true,
+         true},
+        {"next without list", 0, PlayStatePlaying, &FrmVoice::cmdNext, {"stop"}, was, time, false, false},
+        {"repeat", 1, PlayStatePlaying, &FrmVoice::cmdRepeat, {}, was, time, false, false},
+        {"mode", 1, PlayStatePlaying, &FrmVoice::cmdMode, {}, was, time, false, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        PlayerRig rig;
+        rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")}, 1);
+        rig.state().ListLoaded = row.listLoaded;
+        rig.engine->state = row.engineState;
+        rig.w().lblState->setText(was);
+        rig.w().lblTime->setText(time);
+        rig.lightAllLamps(VoiceShade::Bright);
+
+        (rig.w().*row.button)->click();
+        EXPECT_EQ(rig.engine->calls, row.calls);
+        EXPECT_EQ(rig.w().lblState->text(), row.lblState);
+        EXPECT_EQ(rig.w().lblTime->text(), row.lblTime);
+        EXPECT_EQ(rig.w().Timer1->isTicking(), row.timerOn);
+        if (row.timerOn) {
+            EXPECT_EQ(rig.w().Timer1->interval(), 5);
+        }
+        EXPECT_EQ(rig.lampColors(),
+                  std::vector<uint32_t>(60, row.barsCleared ? VoiceShade::Unlit : VoiceShade::Bright));
+        rig.w().Timer1->setEnabled(false);
+    }
+}
+
+TEST(Transport, RepeatAndModeOnlyFlipFlagsAndLabels)
+{
+    PlayerRig rig;
+    rig.w().cmdRepeat->click();
+    EXPECT_EQ(rig.state().RepeatOn, 1);
+    EXPECT_FALSE(rig.w().lblRepeat->isHidden());
+    rig.w().cmdRepeat->click();
+    EXPECT_EQ(rig.state().RepeatOn, 0);
+    EXPECT_TRUE(rig.w().lblRepeat->isHidden());
+
+    rig.w().cmdMode->click();
+    EXPECT_EQ(rig.state().SingleMode, 1);
+    EXPECT_EQ(rig.w().lblMode->text(), QStringLiteral("SINGLE"));
+    rig.w().cmdMode->click();
+    EXPECT_EQ(rig.w().lblMode->text(), QStringLiteral("ALL PLAY"));
+    rig.state().SingleMode = 5;
+    rig.w().cmdMode->click();
+    EXPECT_EQ(rig.state().SingleMode, 5);
+    EXPECT_EQ(rig.w().lblMode->text(), QStringLiteral("ALL PLAY"));
+    EXPECT_TRUE(rig.engine->calls.empty());
+}
+
+TEST(Transport, SkipsWrapAtBothEnds)
+{
+    struct Case {
+        int from;
+        ColorButton *FrmVoice::*button;
+        int to;
+    };
+    const Case cases[] = {
+        {2, &FrmVoice::cmdNext, 0}, {0, &FrmVoice::cmdNext, 1}, {0, &FrmVoice::cmdPrev, 2}, {2, &FrmVoice::cmdPrev, 1}};
+    const QStringList paths = {QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")};
+    for (const auto &c : cases) {
+        PlayerRig rig;
+        rig.loadList(paths, c.from);
+        (rig.w().*c.button)->click();
+        EXPECT_EQ(rig.state().PlayPos, c.to);
+        EXPECT_EQ(rig.state().CurrentFile, paths[c.to]);
+        EXPECT_EQ(rig.w().windowTitle(), titleOf(paths[c.to]));
+        EXPECT_EQ(rig.w().lblMusicCnt->text(), QString::number(c.to + 1));
+        EXPECT_EQ(rig.engine->state, PlayStatePlaying);
+    }
+}
+
+TEST(Transport, VanishedTrackGivesTheMessageAndPlaysNothingStale)
+{
+    PlayerRig rig;
+    rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/c.mp3")}, 0);
+    rig.engine->state = PlayStatePlaying;
+    rig.engine->openResults = {false};
+    rig.engine->errorOnFailure = ErrNotFound;
+    rig.w().cmdNext->click();
+    EXPECT_EQ(rig.dialogs->messages, QStringList{QStringLiteral("ErrNo : 1 Open Error")});
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:/m/gone.mp3"}));
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("gone.mp3"));
+    EXPECT_EQ(rig.engine->state, PlayStateStopped);
+    EXPECT_FALSE(rig.w().Timer1->isEnabled());
+
+    rig.engine->clearCalls();
+    rig.w().cmdStart->click(); // the engine still holds a.mp3: it must not play under gone.mp3's name
+    EXPECT_TRUE(rig.engine->calls.empty());
+    rig.w().cmdNext->click();
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:/m/c.mp3", "play"}));
+}
