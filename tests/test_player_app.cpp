@@ -92,9 +92,12 @@ struct AppRig {
         parts.engine = std::move(engine);
         parts.dialogs = std::move(real);
         parts.random = std::make_unique<FixedRandom>();
+        parts.ownFolder = QStringLiteral(VB_BINARY_DIR); // the start-up voice lies beside the program
         app = std::make_unique<App>(std::move(parts));
-        app->engine().vbmp3_init();
-        app->frmVoice().show();
+        app->start();
+        // The window takes input once the light sequence has run.
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !w().Timer2->isEnabled() && w().inputEnabled(); }, 10000));
+        app->engine().vbmp3_stop();
     }
     ~AppRig() { app->engine().vbmp3_free(); }
     FrmVoice &w() { return app->frmVoice(); }
