@@ -12,12 +12,12 @@ int main(int argc, char *argv[])
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
-    QApplication qapp(argc, argv);
-    // Taken before the display name is set: the lock records the application name and judges a lock
-    // stale when that name differs from the owner's executable.
+    // A second instance ends at once and silently, before it touches the display.
     SingleInstance instance;
     if (!instance.acquire())
         return 0;
+
+    QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();
 

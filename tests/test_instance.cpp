@@ -83,7 +83,9 @@ TEST_F(Instances, TwoStartedTogetherLeaveExactlyOne)
         QProcess &ended = a.state() == QProcess::NotRunning ? a : b;
         QProcess &running = &ended == &a ? b : a;
         EXPECT_EQ(ended.exitCode(), 0) << "round " << round;
-        EXPECT_EQ(running.state(), QProcess::Running) << "round " << round;
+        EXPECT_EQ(running.state(), QProcess::Running)
+            << "round " << round << ": the other ended with status " << running.exitStatus() << ", code "
+            << running.exitCode() << ", saying " << running.readAllStandardError().toStdString();
         EXPECT_TRUE(waitForLockOwner(running.processId())) << "round " << round;
         running.terminate();
         running.waitForFinished();

@@ -1,15 +1,20 @@
 #include "SingleInstance.h"
 
 #include <QDir>
-#include <QStandardPaths>
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 QString runtimeFolder()
 {
-    // Qt warns on the console when XDG_RUNTIME_DIR is unset; fall back quietly to a private temp folder.
-    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty() && QDir(xdg).exists())
+        return xdg;
+    // No runtime folder: a private one under the temporary folder.
     const QString folder = QDir::tempPath() + QStringLiteral("/voicebox-%1").arg(getuid());
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -22,14 +27,28 @@ SingleInstance::SingleInstance(const QString &lockFolder)
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 bool SingleInstance::acquire()
 {
-    if (lock_ && lock_->isLocked())
+    if (fd_ >= 0)
         return true;
-    lock_ = std::make_unique<QLockFile>(path_);
-    // Stale only when the owner process is gone; a long-running instance must keep its lock.
-    lock_->setStaleLockTime(0);
-    return lock_->tryLock(0);
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true; // no lock can be made here at all: run rather than refuse to start
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return !held;
+    }
+    fd_ = fd;
+    // The owner's pid, for people and tests looking at the lock.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd_, 0) == 0)
+        (void)!::write(fd_, pid.data(), pid.size());
+    return true;
 }

@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QLockFile>
 #include <QString>
-#include <memory>
 
-// Holds the program's one-instance lock for as long as it lives. The lock is a file in the user's
-// runtime folder; a lock whose owner has died counts as stale and is taken over.
+// Holds the program's one-instance lock for as long as it lives: an exclusive flock on a file in the
+// user's runtime folder. The kernel drops the lock when the process ends, however it ends, so a
+// killed instance never leaves a lock that blocks the next start.
 class SingleInstance {
 public:
     // lockFolder empty: the user's runtime folder.
     explicit SingleInstance(const QString &lockFolder = QString());
     ~SingleInstance();
+    SingleInstance(const SingleInstance &) = delete;
+    SingleInstance &operator=(const SingleInstance &) = delete;
 
     // True when this process now holds the lock; false when another running instance does.
     bool acquire();
@@ -19,5 +20,5 @@ public:
 
 private:
     QString path_;
-    std::unique_ptr<QLockFile> lock_;
+    int fd_ = -1;
 };
