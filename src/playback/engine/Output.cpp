@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -65,6 +66,56 @@ class SdlOutput : public Output {
 public:
     static std::unique_ptr<SdlOutput> open(int rate, SoundSource &source)
     {
+        // With a driver named by the user, SDL tries only that one.
+#ifdef __linux__
+        if (SDL_GetHint(SDL_HINT_AUDIODRIVER))
+            return openWith(rate, source);
+        for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
+            const std::string name = SDL_GetAudioDriver(i);
+            // The sound servers, and ALSA where there is a card: the others (sndio, OSS) and ALSA without a
+            // card only print errors of their own, and the silent drivers are ours to replace.
+            if (name != "pulseaudio" && name != "pipewire" && !(name == "alsa" && hasSoundCard()))
+                continue;
+            SDL_SetHint(SDL_HINT_AUDIODRIVER, name.c_str());
+            auto output = openWith(rate, source);
+            SDL_SetHint(SDL_HINT_AUDIODRIVER, nullptr);
+            if (output)
+                return output;
+        }
+        return nullptr;
+#else
+        return openWith(rate, source);
+#endif
+    }
+    ~SdlOutput() override
+    {
+        if (device_ != 0)
+            SDL_CloseAudioDevice(device_);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    int latencyFrames() const override
+    {
+        return latency_;
+    }
+
+private:
+    explicit SdlOutput(SoundSource &source) : source_(source) {}
+
+    static bool hasSoundCard()
+    {
+        std::FILE *cards = std::fopen("/proc/asound/cards", "r");
+        if (!cards)
+            return false;
+        char line[256];
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, cards))
+            found = std::strstr(line, "no soundcards") == nullptr && line[0] != '\n';
+        std::fclose(cards);
+        return found;
+    }
+
+    static std::unique_ptr<SdlOutput> openWith(int rate, SoundSource &source)
+    {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return nullptr;
         auto output = std::unique_ptr<SdlOutput>(new SdlOutput(source));
@@ -83,16 +134,6 @@ public:
         SDL_PauseAudioDevice(output->device_, 0);
         return output;
     }
-    ~SdlOutput() override
-    {
-        if (device_ != 0)
-            SDL_CloseAudioDevice(device_);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    }
-    int latencyFrames() const override { return latency_; }
-
-private:
-    explicit SdlOutput(SoundSource &source) : source_(source) {}
     static void callback(void *self, Uint8 *stream, int bytes)
     {
         static_cast<SdlOutput *>(self)->source_.pull(reinterpret_cast<float *>(stream), bytes / int(2 * sizeof(float)));
