@@ -1,3 +1,7 @@
+#include "playback/engine/Decoder.h"
+#include "playback/engine/FileGate.h"
+#include "playback/engine/Mp3Frames.h"
+#include "playback/engine/SampleMix.h"
 #include "playback/engine/Vbmp3Engine.h"
 #include "support/AudioFixtures.h"
 
@@ -8,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -53,6 +58,37 @@ int countEntries(const char *dir)
         closedir(d);
     }
     return n;
+}
+
+std::string readAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every stereo frame the engine's own decoder yields for path, from its start to its end.
+std::vector<float> decodeAll(const std::string &path, TrackInfo &info)
+{
+    std::vector<float> all;
+    const GatedFile file = openGated(path);
+    if (file.error != ErrNone)
+        return all;
+    OpenResult opened = openDecoder(file.fd, file.size, info);
+    if (!opened.decoder)
+        return all;
+    std::vector<float> chunk(4096 * 2);
+    while (const size_t got = opened.decoder->read(chunk.data(), 4096))
+        all.insert(all.end(), chunk.begin(), chunk.begin() + ptrdiff_t(2 * got));
+    return all;
+}
+
+Mp3FrameCount walkFrames(const std::string &path)
+{
+    const GatedFile file = openGated(path);
+    if (file.error != ErrNone)
+        return {};
+    UniqueFd fd(file.fd);
+    return countMp3Frames(fd.get(), skipId3v2(fd.get(), file.size), file.size);
 }
 
 // The files every test shares, made once.
@@ -593,5 +629,73 @@ TEST_F(Engine, Mp3HeadersAreNotTakenOnTrust)
         int32_t first[kSpectrumSize], second[kSpectrumSize];
         engine.vbmp3_getSpectrum(first, second);
         EXPECT_NEAR(first[128], 84, 3); // the fixture's -10 dBFS 1 kHz tone
+    }
+}
+
+TEST(Mp3Length, HeaderWalkCountsWhatLibmpg123Decodes)
+{
+    TempFolder folder;
+    auto source = [&](int rate, int channels) {
+        const std::string path =
+            folder.file("source_" + std::to_string(rate) + "_" + std::to_string(channels) + ".wav");
+        if (!std::filesystem::exists(path)) {
+            EXPECT_TRUE(
+                writeWav(path, Wave{.rate = rate, .channels = channels, .seconds = 1.7, .signal = Signal::Varied}));
+        }
+        return path;
+    };
+    auto lame = [&](const std::string &name, const std::string &wav, const std::string &options) {
+        const std::string path = folder.file(name);
+        EXPECT_TRUE(lameEncode(wav, path, options)) << options;
+        return path;
+    };
+    auto written = [&](const std::string &name, const std::string &bytes) {
+        const std::string path = folder.file(name);
+        EXPECT_TRUE(writeText(path, bytes));
+        return path;
+    };
+    const std::string stereo = source(44100, 2);
+    const std::string cbr = readAll(lame("cbr.mp3", stereo, "-b 128"));
+    const std::string bare = readAll(lame("bare.mp3", stereo, "-b 128 -t")); // no Info frame
+    const std::string junk(333, 'j');
+
+    const struct {
+        std::string path;
+        bool sure; // counted by the walk; otherwise libmpg123's scan counts
+    } cases[] = {
+        {folder.file("cbr.mp3"), true},
+        {folder.file("bare.mp3"), true},
+        {lame("mono.mp3", source(44100, 1), "-b 64"), true},
+        {lame("vbr.mp3", stereo, "--vbr-new -V 4"), true},
+        {lame("vbr_noxing.mp3", stereo, "--vbr-new -V 4 -t"), true},
+        {lame("crc.mp3", stereo, "-p -b 128"), true},
+        {lame("mpeg2.mp3", source(22050, 2), "--vbr-new -V 4"), true},
+        {lame("mpeg25.mp3", source(8000, 1), "-b 16"), true},
+        {lame("tags.mp3", stereo, "-b 128 --add-id3v2 --id3v1-only --tt Title"), true},
+        {lame("tags2.mp3", stereo, "--vbr-new -V 4 --add-id3v2 --tt Title"), true},
+        {lame("free.mp3", stereo, "--freeformat -b 256"), false},
+        {written("garbage.mp3", bare + junk + bare), false},
+        {written("garbage_xing.mp3", cbr + junk + bare), false},
+        {written("cut.mp3", cbr.substr(0, cbr.size() - 100)), false},
+        {written("tail.mp3", cbr + junk), false},
+        {written("lead.mp3", junk + bare), false},
+    };
+    Vbmp3Engine engine(OutputKind::Silent);
+    engine.vbmp3_init();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        TrackInfo decodedInfo{};
+        const int64_t decoded = int64_t(decodeAll(c.path, decodedInfo).size() / 2);
+        ASSERT_GT(decoded, 0);
+        const Mp3FrameCount walked = walkFrames(c.path);
+        EXPECT_EQ(walked.sure, c.sure);
+        if (walked.sure) {
+            EXPECT_EQ(walked.samples, decoded);
+            EXPECT_EQ(walked.rate, decodedInfo.SamplingRate);
+        }
+        // Whichever way it was counted, the engine reports the length it plays.
+        TrackInfo info{};
+        ASSERT_TRUE(engine.vbmp3_open(c.path, info));
+        EXPECT_EQ(info.TotalSeconds, decoded / info.SamplingRate);
     }
 }
