@@ -86,7 +86,9 @@ TEST_F(Instances, TwoStartedTogetherLeaveExactlyOne)
         EXPECT_EQ(running.state(), QProcess::Running)
             << "round " << round << ": the other ended with status " << running.exitStatus() << ", code "
             << running.exitCode() << ", saying " << running.readAllStandardError().toStdString();
-        EXPECT_TRUE(waitForLockOwner(running.processId())) << "round " << round;
+        EXPECT_TRUE(waitForLockOwner(running.processId()))
+            << "round " << round << ": the lock names " << lockOwner() << ", the running instance is "
+            << running.processId() << ", the one that ended was " << ended.processId();
         running.terminate();
         running.waitForFinished();
     }
@@ -228,4 +230,15 @@ TEST_F(Instances, CloseBoxEndsTheProgramWithStatusZero)
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_TRUE(p.readAllStandardError().isEmpty()) << p.readAllStandardError().toStdString();
+}
+
+// Log-out and system shutdown send SIGTERM; the program must end on it, also while sound plays.
+TEST_F(Instances, TerminationSignalEndsTheProgramWhileItPlays)
+{
+    QProcess &p = start();
+    ASSERT_TRUE(waitForLockOwner(p.processId()));
+    QTest::qWait(500); // the start-up voice is playing by now
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(kPatienceMs));
+    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit); // ended by the signal's default action
 }
