@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <SDL.h>
+#include <alsa/asoundlib.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,10 @@
 #include <vector>
 
 namespace {
+// ALSA writes its own reasons to stderr when it finds no card (eight lines for one failed open);
+// the one line openOutput writes says all the user needs.
+void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
+
 // Plays into nothing at the pace of a real device, so positions and levels follow real time.
 class SilentOutput : public Output {
 public:
@@ -65,6 +70,7 @@ class SdlOutput : public Output {
 public:
     static std::unique_ptr<SdlOutput> open(int rate, SoundSource &source)
     {
+        snd_lib_error_set_handler(quietAlsa); // SDL opens the same libasound: the handler is its too
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return nullptr;
         auto output = std::unique_ptr<SdlOutput>(new SdlOutput(source));
