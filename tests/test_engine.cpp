@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace fixtures;
 using namespace std::chrono_literals;
@@ -542,6 +543,65 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
     } // destroyed while playing
     EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
     EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
+}
+
+// The engine's whole life, a thousand times over: each cycle starts the worker and an output (every
+// tenth one the real device), opens and plays a file and frees it all again.
+TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
+{
+    Files &files = Files::get();
+    const std::string wav = files.good();
+    const std::string mp3 = files.mp3("cbr.mp3", Mp3Kind::Cbr128);
+    auto cycle = [&](int i) {
+        Vbmp3Engine engine(i % 10 == 0 ? OutputKind::Automatic : OutputKind::Silent);
+        engine.vbmp3_init();
+        TrackInfo info{};
+        ASSERT_TRUE(engine.vbmp3_open(i % 2 == 0 ? mp3 : wav, info)) << i;
+        engine.vbmp3_play();
+        ASSERT_EQ(stateOf(engine), PlayStatePlaying) << i;
+        engine.vbmp3_free();
+    };
+    cycle(0); // libraries that set themselves up once do it here
+    const int threadsBefore = countEntries("/proc/self/task");
+    const int filesBefore = countEntries("/proc/self/fd");
+    for (int i = 1; i <= 1000; ++i) {
+        cycle(i);
+        if (i % 100 == 0) {
+            ASSERT_EQ(countEntries("/proc/self/task"), threadsBefore) << "after " << i << " cycles";
+            ASSERT_EQ(countEntries("/proc/self/fd"), filesBefore) << "after " << i << " cycles";
+        }
+    }
+}
+
+// With no sound device at all the program still plays, through the silent output: the state and the
+// elapsed time advance, and the only word about it is one line on stderr.
+TEST(EngineNoDevice, PlaysSilentlyAndSaysSoOnce)
+{
+    const std::string file = Files::get().wav("three.wav", Wave{.seconds = 3});
+    TempFolder folder;
+    const struct {
+        const char *what;
+        std::vector<std::string> environment;
+    } cases[] = {
+        {"no such SDL driver", {"SDL_AUDIODRIVER=nosuchdriver"}},
+        {"sound server nowhere", {"PULSE_SERVER=unix:" + folder.file("nowhere.sock"), "SDL_AUDIODRIVER=pulseaudio"}},
+        {"sound server nowhere, any driver", {"PULSE_SERVER=unix:" + folder.file("nowhere.sock")}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string command = "env -u VB_AUDIO_OUTPUT -u SDL_AUDIODRIVER -u PULSE_SERVER";
+        for (const auto &setting : c.environment)
+            command += " " + shellQuote(setting);
+        const std::string errors = folder.file("stderr.txt");
+        command += " " + shellQuote(VB_BINARY_DIR "/tests/no_device_probe") + " " + shellQuote(file) + " 2>" +
+                   shellQuote(errors) + " >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << "the state or the elapsed time did not advance";
+        std::ifstream in(errors);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        EXPECT_EQ(lines, std::vector<std::string>{"voicebox: no sound device, playing silently"});
+    }
 }
 
 TEST(EngineSoundServer, SamplesReachThePulseAudioSink)

@@ -151,11 +151,10 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
         entry.name = name;
         files.push_back(entry);
     };
-    auto plays = [](int channels, int rate, int seconds) {
-        return CorpusFile{{}, Outcome::Plays, 0, channels, rate, seconds};
+    auto plays = [](int channels, int rate, int seconds, int bitValue = -1) {
+        return CorpusFile{{}, Outcome::Plays, 0, channels, rate, seconds, bitValue};
     };
     auto refused = [](int32_t error) { return CorpusFile{{}, Outcome::Refused, error}; };
-    const CorpusFile either{{}, Outcome::Either};
 
     // Sources made by sox and lame.
     const std::string src = d + ".src-";
@@ -179,13 +178,13 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
     add("empty.wav", {}, refused(ErrEmpty));
     {
         const char *text = "This is a text file that only pretends to be an MP3.\nLine two.\n";
-        add("text.mp3", Bytes(text, text + std::strlen(text)), refused(0));
+        add("text.mp3", Bytes(text, text + std::strlen(text)), refused(ErrNotAudio));
     }
-    add("random.mp3", pseudoRandom(64 * 1024, 12345), refused(0));
-    add("random.wav", pseudoRandom(64 * 1024, 54321), refused(0));
+    add("random.mp3", pseudoRandom(64 * 1024, 12345), refused(ErrNotAudio));
+    add("random.wav", pseudoRandom(64 * 1024, 54321), refused(ErrNotAudio));
 
     const Bytes cbr = readFile(src + "cbr.mp3");
-    add("cbr.mp3", cbr, plays(2, 44100, 2));
+    add("cbr.mp3", cbr, plays(2, 44100, 2, 128));
     add("vbr.mp3", readFile(src + "vbr.mp3"), plays(2, 44100, 2));
     add("vbr-noxing.mp3", readFile(src + "vbr-noxing.mp3"), plays(2, 44100, 2));
     add("free-format.mp3", readFile(src + "free.mp3"), plays(2, 44100, 2));
@@ -194,13 +193,14 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
     {
         Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 2, 0};
         tag.resize(10 + 256, 0);
-        add("id3-only.mp3", tag, refused(0));
+        add("id3-only.mp3", tag, refused(ErrNotAudio));
         // A tag that claims 256 MB, in front of 4 KB of real audio.
         Bytes huge = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
         const auto frames = frameOffsets(cbr);
         const size_t start = frames.size() > 2 ? frames[1] : 0;
         huge.insert(huge.end(), cbr.begin() + long(start), cbr.begin() + long(std::min(cbr.size(), start + 4096)));
-        add("id3-claims-256mb.mp3", huge, either);
+        // The tag's claim is not believed (nothing is allocated for it), and what it hides is not searched.
+        add("id3-claims-256mb.mp3", huge, refused(ErrNotAudio));
     }
     {
         // Garbage between frames: 200 bytes of noise after every tenth frame.
@@ -214,7 +214,7 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
                 out.insert(out.end(), noise.begin(), noise.end());
             }
         }
-        add("garbage-between-frames.mp3", out, plays(2, 44100, -1));
+        add("garbage-between-frames.mp3", out, plays(2, 44100, 2, 128));
     }
     {
         // A Xing header whose frame count claims 1.8 years.
@@ -232,7 +232,7 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
     }
 
     // Waves.
-    add("pcm16.wav", build(Wav{}), plays(1, 8000, 1));
+    add("pcm16.wav", build(Wav{}), plays(1, 8000, 1, 16));
     {
         Wav w;
         w.dataBytes = 2;
@@ -240,34 +240,34 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
     }
     {
         Bytes b = build(Wav{});
-        b.resize(b.size() - 9000); // cut inside the sample data
-        add("truncated-data.wav", b, plays(1, 8000, -1));
+        b.resize(b.size() - 9000);                           // cut inside the sample data
+        add("truncated-data.wav", b, plays(1, 8000, 0, 16)); // 0.44 s left
     }
     {
         Wav w;
         w.dataSize = 0x40000000;
-        add("data-larger-than-file.wav", build(w), plays(1, 8000, -1));
+        add("data-larger-than-file.wav", build(w), plays(1, 8000, 1, 16)); // as long as the file holds
     }
     {
         Wav w;
         w.riffSize = 0xFFFFFFFF;
         w.dataSize = 0xFFFFFFFF;
-        add("ffffffff-sizes.wav", build(w), either);
+        add("ffffffff-sizes.wav", build(w), plays(1, 8000, 1, 16)); // a streaming writer's sizes
     }
     {
         Wav w;
         w.hasFmt = false;
-        add("no-fmt.wav", build(w), refused(0));
+        add("no-fmt.wav", build(w), refused(ErrCorrupt));
     }
     {
         Bytes b = build(Wav{});
         b[16] = 8; // fmt chunk of 8 bytes: format, channels and half a rate
-        add("fmt-too-short.wav", b, refused(0));
+        add("fmt-too-short.wav", b, refused(ErrCorrupt));
         Bytes h = build(Wav{});
         h[16] = 0xF0;
         h[17] = h[18] = 0xFF;
         h[19] = 0x7F;
-        add("fmt-huge.wav", h, refused(0));
+        add("fmt-huge.wav", h, refused(ErrCorrupt));
     }
     {
         struct Case {
@@ -286,31 +286,31 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
             w.channels = c.channels;
             w.rate = c.rate;
             w.bits = c.bits;
-            add(c.name, build(w), refused(0));
+            add(c.name, build(w), refused(ErrUnsupported));
         }
         Wav seven;
         seven.bits = 7;
-        add("bits-7.wav", build(seven), either);
+        add("bits-7.wav", build(seven), refused(ErrUnsupported));
         Wav zeroAlign;
         zeroAlign.blockAlign = 0;
-        add("block-align-0.wav", build(zeroAlign), either);
+        add("block-align-0.wav", build(zeroAlign), refused(ErrUnsupported));
     }
     add("ima-adpcm.wav", readFile(src + "ima-adpcm.wav"), refused(ErrUnsupported));
     add("ms-adpcm.wav", readFile(src + "ms-adpcm.wav"), refused(ErrUnsupported));
     add("gsm.wav", readFile(src + "gsm-full-rate.wav"), refused(ErrUnsupported));
-    add("a-law.wav", readFile(src + "a-law.wav"), plays(1, 8000, 2));
-    add("u-law.wav", readFile(src + "u-law.wav"), plays(1, 8000, 2));
-    add("float32.wav", readFile(src + "f32.wav"), plays(2, 44100, 2));
-    add("float64.wav", readFile(src + "f64.wav"), plays(2, 44100, 2));
-    add("extensible-24bit.wav", readFile(src + "s24.wav"), plays(2, 44100, 2));
-    add("six-channels.wav", readFile(src + "six.wav"), plays(6, 48000, 1));
+    add("a-law.wav", readFile(src + "a-law.wav"), plays(1, 8000, 2, 64));
+    add("u-law.wav", readFile(src + "u-law.wav"), plays(1, 8000, 2, 64));
+    add("float32.wav", readFile(src + "f32.wav"), plays(2, 44100, 2, 2822));
+    add("float64.wav", readFile(src + "f64.wav"), plays(2, 44100, 2, 5645));
+    add("extensible-24bit.wav", readFile(src + "s24.wav"), plays(2, 44100, 2, 24));
+    add("six-channels.wav", readFile(src + "six.wav"), plays(6, 48000, 1, 16));
     {
         Wav w;
         w.format = 0xFFFE;
         w.fmtSize = 40;
         const uint8_t bogus[2] = {0x34, 0x12};
         w.extraFmt = extensible(bogus, 16);
-        add("extensible-bogus-subformat.wav", build(w), refused(0));
+        add("extensible-bogus-subformat.wav", build(w), refused(ErrUnsupported));
     }
     {
         Wav w;
@@ -319,7 +319,22 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
         put32(list, 0x80000000u);
         putTag(list, "INFO");
         w.beforeData = list;
-        add("list-claims-2gb.wav", build(w), either);
+        // The claim hides the data chunk inside the list: the chunks cannot be walked.
+        add("list-claims-2gb.wav", build(w), refused(ErrCorrupt));
+    }
+    {
+        // A wave file whose format is there but whose data chunk never comes.
+        Bytes b = build(Wav{});
+        b.resize(36);
+        add("no-data-chunk.wav", b, refused(ErrCorrupt));
+        // An MP3 cut in the middle of a frame: what is whole plays.
+        const auto offsets = frameOffsets(cbr);
+        Bytes cut(cbr.begin(), cbr.begin() + long(offsets.size() > 40 ? offsets[40] + 100 : cbr.size() / 2));
+        add("cut-mid-frame.mp3", cut, plays(2, 44100, 1, 128));
+        // Only an ID3v1 tag: 128 bytes starting "TAG".
+        Bytes v1 = {'T', 'A', 'G'};
+        v1.resize(128, ' ');
+        add("id3v1-only.mp3", v1, refused(ErrNotAudio));
     }
     {
         // Ten hours of 8 kHz mono silence: a sparse file, so it costs no disk.
@@ -334,7 +349,7 @@ std::vector<CorpusFile> makeCorpus(const std::string &folder)
             std::fputc(0, f);
             std::fclose(f);
         }
-        files.push_back(CorpusFile{"ten-hours.wav", Outcome::Plays, 0, 1, 8000, 36000});
+        files.push_back(CorpusFile{"ten-hours.wav", Outcome::Plays, 0, 1, 8000, 36000, 16});
     }
     run("rm -f '" + src + "'*");
     return files;

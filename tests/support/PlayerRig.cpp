@@ -1,6 +1,7 @@
 #include "PlayerRig.h"
 
 #include "playback/PlayList.h"
+#include "playback/engine/EngineFactory.h"
 
 namespace {
 class FixedRandom : public RandomSource {
@@ -51,4 +52,33 @@ void PlayerRig::lightAllLamps(uint32_t bgr)
     for (int a = 1; a <= 6; ++a)
         for (Lamp *lamp : w().voiceArray(a))
             lamp->setColor(bgr);
+}
+
+EngineAppRig::EngineAppRig()
+{
+    AppParts parts;
+    auto fakeDialogs = std::make_unique<FakeDialogs>();
+    dialogs = fakeDialogs.get();
+    parts.engine = createAudioEngine();
+    parts.dialogs = std::move(fakeDialogs);
+    parts.random = std::make_unique<FixedRandom>();
+    app = std::make_unique<App>(std::move(parts));
+    app->engine().vbmp3_init();
+}
+
+EngineAppRig::~EngineAppRig()
+{
+    app->engine().vbmp3_free();
+}
+
+void EngineAppRig::choose(const QString &path)
+{
+    dialogs->fileAnswers.push_back(path);
+    w().cmdFile->click();
+}
+
+int32_t EngineAppRig::playState()
+{
+    int32_t elapsed = 0;
+    return engine().vbmp3_getState(elapsed);
 }

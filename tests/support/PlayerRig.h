@@ -24,3 +24,19 @@ struct PlayerRig {
     std::vector<uint32_t> lampColors();
     void lightAllLamps(uint32_t bgr);
 };
+
+// The whole program, not started, on the real engine (initialised) and scripted dialogs: for what
+// a user can point "FILE" at.
+struct EngineAppRig {
+    FakeDialogs *dialogs;
+    std::unique_ptr<App> app;
+
+    EngineAppRig();
+    ~EngineAppRig();
+    AppState &state() { return app->state(); }
+    FrmVoice &w() { return app->frmVoice(); }
+    AudioEngine &engine() { return app->engine(); }
+    // Presses "FILE" with path as the dialog's answer.
+    void choose(const QString &path);
+    int32_t playState();
+};
