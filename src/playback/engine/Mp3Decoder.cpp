@@ -97,9 +97,15 @@ public:
     size_t read(float *out, size_t frames) override
     {
         size_t done = 0;
-        // NEW_FORMAT comes once after opening or seeking; the format itself was fixed at open.
+        if (ended_)
+            return 0;
+        // NEW_FORMAT comes once after opening or seeking; a frame of another rate ends the stream there.
         for (int attempt = 0; attempt < 4; ++attempt) {
             const int rc = mpg123_read(handle_->mh, out, frames * 2 * sizeof(float), &done);
+            if (rc == MPG123_NEW_FORMAT && !sameRate()) {
+                ended_ = true;
+                return 0;
+            }
             if (rc == MPG123_NEW_FORMAT && done == 0)
                 continue;
             if (rc != MPG123_OK && rc != MPG123_DONE && rc != MPG123_NEW_FORMAT && done == 0)
@@ -110,9 +116,21 @@ public:
         mixToStereo(out, 2, got, out); // silences non-finite values a broken frame might give
         return got;
     }
-    bool rewind() override { return mpg123_seek(handle_->mh, 0, SEEK_SET) >= 0; }
+    bool rewind() override
+    {
+        ended_ = false;
+        return mpg123_seek(handle_->mh, 0, SEEK_SET) >= 0;
+    }
 
 private:
+    bool sameRate() const
+    {
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        return mpg123_getformat(handle_->mh, &rate, &channels, &encoding) == MPG123_OK && rate == rate_;
+    }
+
+    bool ended_ = false;
     UniqueFd fd_;
     std::unique_ptr<Mp3Handle> handle_;
 };
@@ -136,12 +154,19 @@ OpenResult openMp3(int fdIn, int64_t size, TrackInfo &info)
             return {nullptr, ErrNotAudio};
     }
 
-    // The decoding handle accepts that one rate as stereo float and nothing else, for the whole file.
+    // The decoding handle gives stereo float at the stream's own rate, never resampled. Every rate is
+    // accepted so that libmpg123 reports a frame of another rate (which ends the stream in read())
+    // instead of complaining on the console that it cannot set up an output for it.
     auto handle = std::make_unique<Mp3Handle>(fd.get(), off_t(base));
     if (!handle->mh)
         return {nullptr, ErrCorrupt};
     mpg123_format_none(handle->mh);
-    if (mpg123_format(handle->mh, rate, MPG123_STEREO, MPG123_ENC_FLOAT_32) != MPG123_OK || !handle->open())
+    const long *rates = nullptr;
+    size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (size_t i = 0; i < rateCount; ++i)
+        mpg123_format(handle->mh, rates[i], MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    if (!handle->open())
         return {nullptr, ErrCorrupt};
     long gotRate = 0;
     int gotChannels = 0, gotEncoding = 0;
