@@ -292,19 +292,16 @@ TEST(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
     auto app = makeApp(&Arrangement::primaryScreenWidth);
     const float screen = Arrangement::primaryScreenWidth();
     FrmVoice &voice = app->frmVoice();
+
+    // The real start-up places the row; the light sequence ends with the window taking input.
+    app->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !voice.Timer2->isEnabled() && voice.inputEnabled(); }, 10000));
     FrmMetar &meter = app->frmMetar().get();
     FrmPower &power = app->frmPower().get();
-
-    // Placed as start-up leaves them: the full row centred, the console shown under the main window.
-    setWindowLeft(&voice, (screen - 18420) / 2);
-    setWindowTop(&voice, kVoiceTop);
-    setWindowLeft(&meter, windowLeft(&voice) + 4230);
-    setWindowTop(&meter, kVoiceTop);
-    setWindowLeft(&power, windowLeft(&meter) + 7860);
-    setWindowTop(&power, kVoiceTop);
-    voice.show();
-    meter.show();
-    power.show();
+    const float voiceTop = windowTop(&voice);
+    EXPECT_EQ(windowLeft(&voice), (screen - 18420) / 2);
+    EXPECT_EQ(windowLeft(&meter), windowLeft(&voice) + 4230);
+    EXPECT_EQ(windowLeft(&power), windowLeft(&meter) + 7860);
     click(voice.cmdCtl);
     FrmCtl &ctl = app->frmCtl().get();
     for (QWidget *w : {static_cast<QWidget *>(&voice), static_cast<QWidget *>(&meter), static_cast<QWidget *>(&power),
@@ -316,8 +313,8 @@ TEST(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
     EXPECT_FALSE(app->frmMetar().isLoaded());
     const int voiceLeft = twipsToPixels((screen - 10560) / 2);
     const int powerLeft = twipsToPixels((screen - 10560) / 2 + 4230);
-    const int top = twipsToPixels(kVoiceTop);
-    const int consoleTop = twipsToPixels(kVoiceTop + 5640);
+    const int top = twipsToPixels(voiceTop);
+    const int consoleTop = twipsToPixels(voiceTop + 5640);
     EXPECT_EQ(voice.frameGeometry().topLeft(), QPoint(voiceLeft, top));
     EXPECT_EQ(power.frameGeometry().topLeft(), QPoint(powerLeft, top));
     EXPECT_EQ(ctl.frameGeometry().topLeft(), QPoint(voiceLeft, consoleTop));
