@@ -1,6 +1,8 @@
 #include "widgets/Geometry.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // Every test binary gets a QApplication; without a display the windows render offscreen.
@@ -8,6 +10,10 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Test discovery runs outside the test script: give Qt a private runtime folder rather than a warning.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();

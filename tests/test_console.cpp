@@ -2,6 +2,7 @@
 #include "console/Arrangement.h"
 #include "support/FakeEngine.h"
 #include "widgets/Geometry.h"
+#include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
 
 #include <QGuiApplication>
@@ -249,7 +250,7 @@ TEST(Arrangement, RowWidthRoundsHalfToEvenAndClampsPastSixteenBits)
         {{30000, 4230, 6330}, 32767},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(Arrangement::rowWidth(c.widths), c.expected) << *c.widths.begin();
+        EXPECT_EQ(RowWidth(c.widths), c.expected) << *c.widths.begin();
 
     // A meter window too wide for 16 bits centres the row on 32767 twips instead of a wrapped width.
     auto app = makeApp();

@@ -1,3 +1,7 @@
+#include "playback/engine/Decoder.h"
+#include "playback/engine/FileGate.h"
+#include "playback/engine/Mp3Frames.h"
+#include "playback/engine/SampleMix.h"
 #include "playback/engine/Vbmp3Engine.h"
 #include "support/AudioFixtures.h"
 
@@ -8,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -53,6 +58,37 @@ int countEntries(const char *dir)
         closedir(d);
     }
     return n;
+}
+
+std::string readAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every stereo frame the engine's own decoder yields for path, from its start to its end.
+std::vector<float> decodeAll(const std::string &path, TrackInfo &info)
+{
+    std::vector<float> all;
+    const GatedFile file = openGated(path);
+    if (file.error != ErrNone)
+        return all;
+    OpenResult opened = openDecoder(file.fd, file.size, info);
+    if (!opened.decoder)
+        return all;
+    std::vector<float> chunk(4096 * 2);
+    while (const size_t got = opened.decoder->read(chunk.data(), 4096))
+        all.insert(all.end(), chunk.begin(), chunk.begin() + ptrdiff_t(2 * got));
+    return all;
+}
+
+Mp3FrameCount walkFrames(const std::string &path)
+{
+    const GatedFile file = openGated(path);
+    if (file.error != ErrNone)
+        return {};
+    UniqueFd fd(file.fd);
+    return countMp3Frames(fd.get(), skipId3v2(fd.get(), file.size), file.size);
 }
 
 // The files every test shares, made once.
@@ -119,6 +155,21 @@ TEST_F(Engine, ReportsTrackInfoForEveryFormat)
     };
     const std::string alaw = files.folder.file("alaw.wav");
     ASSERT_TRUE(soxConvert(wave(8000, 1, 16), alaw, "a-law"));
+    const std::string mulaw = files.folder.file("mulaw.wav");
+    ASSERT_TRUE(soxConvert(wave(8000, 1, 16), mulaw, "u-law"));
+    // A data chunk claiming 10 s or 0xFFFFFFFF bytes of the 2.5 s the file holds, and a file cut 0.9 s
+    // short in the middle of a frame: the length is what the file holds.
+    const std::string stereo = readAll(wave(44100, 2, 16));
+    auto withDataSize = [&](const std::string &name, uint32_t bytes) {
+        std::string patched = stereo;
+        for (int i = 0; i < 4; ++i)
+            patched[size_t(40 + i)] = char((bytes >> (8 * i)) & 0xFF);
+        const std::string path = files.folder.file(name);
+        EXPECT_TRUE(writeText(path, patched));
+        return path;
+    };
+    const std::string cut = files.folder.file("cut.wav");
+    ASSERT_TRUE(writeText(cut, stereo.substr(0, 44 + size_t(1.6 * 44100) * 4 + 3)));
     const Case cases[] = {
         {wave(44100, 1, 8), "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 1, 8, 44100, 2},
         {wave(44100, 2, 16), "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 2, 16, 44100, 2},
@@ -131,7 +182,12 @@ TEST_F(Engine, ReportsTrackInfoForEveryFormat)
         {wave(44100, 2, 32, true), "WAVE_FORMAT_IEEE_FLOAT", "WAVE_FORMAT_IEEE_FLOAT", 2, 2822, 44100, 2},
         {wave(48000, 1, 32, true, true), "WAVE_FORMAT_EXTENSIBLE", "WAVE_FORMAT_IEEE_FLOAT", 1, 1536, 48000, 2},
         {alaw, "WAVE_FORMAT_ALAW", "WAVE_FORMAT_ALAW", 1, 64, 8000, 2},
+        {mulaw, "WAVE_FORMAT_MULAW", "WAVE_FORMAT_MULAW", 1, 64, 8000, 2},
         {wave(44100, 6, 16), "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 6, 16, 44100, 2},
+        {wave(48000, 8, 24), "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 8, 24, 48000, 2},
+        {withDataSize("oversized.wav", 44100 * 4 * 10), "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 2, 16, 44100, 2},
+        {withDataSize("allones.wav", 0xFFFFFFFF), "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 2, 16, 44100, 2},
+        {cut, "WAVE_FORMAT_PCM", "WAVE_FORMAT_PCM", 2, 16, 44100, 1},
         {files.mp3("cbr.mp3", Mp3Kind::Cbr128), "MPEG 1 Layer 3", "Joint Stereo", 2, 128, 44100, 2},
         {files.mp3("cbr_mono.mp3", Mp3Kind::Cbr128, 2.5, 1), "MPEG 1 Layer 3", "Mono", 1, 128, 44100, 2},
         // VBR: the file's average; lame -V 4 on this material lands well inside this range.
@@ -593,5 +649,152 @@ TEST_F(Engine, Mp3HeadersAreNotTakenOnTrust)
         int32_t first[kSpectrumSize], second[kSpectrumSize];
         engine.vbmp3_getSpectrum(first, second);
         EXPECT_NEAR(first[128], 84, 3); // the fixture's -10 dBFS 1 kHz tone
+    }
+}
+
+TEST(Mp3Length, HeaderWalkCountsWhatLibmpg123Decodes)
+{
+    TempFolder folder;
+    auto source = [&](int rate, int channels) {
+        const std::string path =
+            folder.file("source_" + std::to_string(rate) + "_" + std::to_string(channels) + ".wav");
+        if (!std::filesystem::exists(path)) {
+            EXPECT_TRUE(
+                writeWav(path, Wave{.rate = rate, .channels = channels, .seconds = 1.7, .signal = Signal::Varied}));
+        }
+        return path;
+    };
+    auto lame = [&](const std::string &name, const std::string &wav, const std::string &options) {
+        const std::string path = folder.file(name);
+        EXPECT_TRUE(lameEncode(wav, path, options)) << options;
+        return path;
+    };
+    auto written = [&](const std::string &name, const std::string &bytes) {
+        const std::string path = folder.file(name);
+        EXPECT_TRUE(writeText(path, bytes));
+        return path;
+    };
+    const std::string stereo = source(44100, 2);
+    const std::string cbr = readAll(lame("cbr.mp3", stereo, "-b 128"));
+    const std::string bare = readAll(lame("bare.mp3", stereo, "-b 128 -t")); // no Info frame
+    const std::string junk(333, 'j');
+
+    const struct {
+        std::string path;
+        bool sure; // counted by the walk; otherwise libmpg123's scan counts
+    } cases[] = {
+        {folder.file("cbr.mp3"), true},
+        {folder.file("bare.mp3"), true},
+        {lame("mono.mp3", source(44100, 1), "-b 64"), true},
+        {lame("vbr.mp3", stereo, "--vbr-new -V 4"), true},
+        {lame("vbr_noxing.mp3", stereo, "--vbr-new -V 4 -t"), true},
+        {lame("crc.mp3", stereo, "-p -b 128"), true},
+        {lame("mpeg2.mp3", source(22050, 2), "--vbr-new -V 4"), true},
+        {lame("mpeg25.mp3", source(8000, 1), "-b 16"), true},
+        {lame("tags.mp3", stereo, "-b 128 --add-id3v2 --id3v1-only --tt Title"), true},
+        {lame("tags2.mp3", stereo, "--vbr-new -V 4 --add-id3v2 --tt Title"), true},
+        {lame("free.mp3", stereo, "--freeformat -b 256"), false},
+        {written("garbage.mp3", bare + junk + bare), false},
+        {written("garbage_xing.mp3", cbr + junk + bare), false},
+        {written("cut.mp3", cbr.substr(0, cbr.size() - 100)), false},
+        {written("tail.mp3", cbr + junk), false},
+        {written("lead.mp3", junk + bare), false},
+    };
+    Vbmp3Engine engine(OutputKind::Silent);
+    engine.vbmp3_init();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        TrackInfo decodedInfo{};
+        const int64_t decoded = int64_t(decodeAll(c.path, decodedInfo).size() / 2);
+        ASSERT_GT(decoded, 0);
+        const Mp3FrameCount walked = walkFrames(c.path);
+        EXPECT_EQ(walked.sure, c.sure);
+        if (walked.sure) {
+            EXPECT_EQ(walked.samples, decoded);
+            EXPECT_EQ(walked.rate, decodedInfo.SamplingRate);
+        }
+        // Whichever way it was counted, the engine reports the length it plays.
+        TrackInfo info{};
+        ASSERT_TRUE(engine.vbmp3_open(c.path, info));
+        EXPECT_EQ(info.TotalSeconds, decoded / info.SamplingRate);
+    }
+}
+
+TEST(MixDown, EightFullScaleChannelsGiveFullScaleStereoWithoutClipping)
+{
+    TempFolder folder;
+    const std::string path = folder.file("eight.wav");
+    // 0 dBFS: every channel swings to full scale at once, the worst case for a sum.
+    ASSERT_TRUE(writeWav(path, Wave{.channels = 8, .bits = 24, .seconds = 0.2, .frequency = 440, .dbfs = 0}));
+    TrackInfo info{};
+    const std::vector<float> stereo = decodeAll(path, info);
+    ASSERT_EQ(stereo.size(), size_t(0.2 * 44100) * 2);
+    float peakLeft = 0, peakRight = 0;
+    for (size_t i = 0; i < stereo.size(); i += 2) {
+        EXPECT_EQ(stereo[i], stereo[i + 1]) << i; // the same sound in every channel is centred
+        peakLeft = std::max(peakLeft, std::fabs(stereo[i]));
+        peakRight = std::max(peakRight, std::fabs(stereo[i + 1]));
+    }
+    EXPECT_LE(peakLeft, 1.0f);
+    EXPECT_GT(peakLeft, 0.99f);
+    EXPECT_LE(peakRight, 1.0f);
+    EXPECT_GT(peakRight, 0.99f);
+}
+
+TEST_F(Engine, SoundEndsWhereTheReadableFileEnds)
+{
+    Files &files = Files::get();
+    TempFolder folder;
+    const std::string wavSource = files.wav("three.wav", Wave{.seconds = 3.0});
+    const std::string mp3Source = files.mp3("three.mp3", Mp3Kind::Cbr128, 3.0);
+    const std::string first = folder.file("first.wav"), second = folder.file("second.wav");
+    ASSERT_TRUE(writeWav(first, Wave{.channels = 2, .seconds = 1.7, .signal = Signal::Varied}));
+    ASSERT_TRUE(writeWav(second, Wave{.rate = 48000, .channels = 2, .seconds = 1.7, .signal = Signal::Varied}));
+    ASSERT_TRUE(lameEncode(first, folder.file("first.mp3"), "-b 128 -t"));
+    ASSERT_TRUE(lameEncode(second, folder.file("second.mp3"), "-b 128 -t"));
+    const std::string rateChange = folder.file("rate_change.mp3");
+    ASSERT_TRUE(writeText(rateChange, readAll(folder.file("first.mp3")) + std::string(333, 'j') +
+                                          readAll(folder.file("second.mp3"))));
+
+    enum class Action { None, Truncate, Delete };
+    const struct {
+        std::string source;
+        Action action;
+        int64_t keepBytes; // for Truncate: the file's new size
+        double endsAt;     // heard seconds when the state reads 0
+        double tolerance;
+    } cases[] = {
+        // Cut to 2 s of sound while the decoder is still short of it: the track ends there.
+        {wavSource, Action::Truncate, 44 + 2 * 44100 * 2, 2.0, 0.01},
+        // In the middle of a frame at about 2 s (128 kbit/s, after the 417-byte Info frame).
+        {mp3Source, Action::Truncate, 417 + 2 * 16000 + 100, 2.0, 0.1},
+        // A deleted file is still read through the open descriptor.
+        {wavSource, Action::Delete, 0, 3.0, 0.01},
+        {mp3Source, Action::Delete, 0, 3.0, 0.1},
+        // Garbage, then frames of another rate: the stream ends with the first rate's frames.
+        {rateChange, Action::None, 0, 1.7, 0.1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.source);
+        const std::string path = folder.file("playing" + c.source.substr(c.source.size() - 4));
+        std::filesystem::copy_file(c.source, path, std::filesystem::copy_options::overwrite_existing);
+        ASSERT_TRUE(engine.vbmp3_open(path, info)) << engine.vbmp3_getLastErrorNo();
+        engine.vbmp3_play();
+        ASSERT_TRUE(waitUntil([&] { return engine.heardSeconds() > 0.3; }));
+        if (c.action == Action::Truncate) {
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            ASSERT_GE(fd, 0);
+            EXPECT_EQ(::ftruncate(fd, c.keepBytes), 0);
+            ::close(fd);
+        } else if (c.action == Action::Delete) {
+            ASSERT_EQ(::unlink(path.c_str()), 0);
+        }
+        double heard = 0;
+        ASSERT_TRUE(waitUntil([&] {
+            heard = engine.heardSeconds();
+            return stateOf(engine) == PlayStateStopped;
+        }));
+        EXPECT_NEAR(engine.heardSeconds(), c.endsAt, c.tolerance);
+        EXPECT_NEAR(heard, c.endsAt, c.tolerance);
     }
 }

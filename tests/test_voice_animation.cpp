@@ -1,4 +1,5 @@
 #include "playback/PlayList.h"
+#include "support/PaintCounter.h"
 #include "support/PlayerRig.h"
 #include "voice/VoiceAnimation.h"
 
@@ -241,18 +242,6 @@ TEST(VoiceAnimation, TrackEndRows)
         rig.w().Timer1->setEnabled(false);
     }
 }
-
-namespace {
-struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-} // namespace
 
 TEST(VoiceAnimation, OnlyLampsThatChangeAreRepainted)
 {

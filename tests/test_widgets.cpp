@@ -1,3 +1,4 @@
+#include "support/PaintCounter.h"
 #include "widgets/DesignTimer.h"
 #include "widgets/Lamp.h"
 #include "widgets/WindowOwner.h"
@@ -43,18 +44,6 @@ TEST(WindowOwner, LoadsOnFirstUseAndAfreshAfterUnload)
     EXPECT_EQ(owner.loadCount(), 2);
     (void)first;
 }
-
-namespace {
-struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-} // namespace
 
 TEST(Lamp, RepaintsOnlyWhenItsColourChanges)
 {

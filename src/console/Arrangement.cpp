@@ -4,6 +4,7 @@
 #include "app/FrmVoice.h"
 #include "console/ConsoleController.h"
 #include "widgets/Geometry.h"
+#include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
 
 #include <QGuiApplication>
@@ -17,15 +18,6 @@ Arrangement::Arrangement(AppState &state, FrmVoice &frmVoice, WindowOwner<FrmMet
     : state_(state), frmVoice_(frmVoice), frmMetar_(frmMetar), frmPower_(frmPower), frmCtl_(frmCtl), console_(console),
       screenWidth_(std::move(screenWidth))
 {
-}
-
-int16_t Arrangement::rowWidth(std::initializer_list<float> widths)
-{
-    float sum = 0;
-    for (const float w : widths)
-        sum += w;
-    const float rounded = std::nearbyint(sum); // the default rounding mode: ties to even
-    return int16_t(std::clamp(rounded, float(INT16_MIN), float(INT16_MAX)));
 }
 
 float Arrangement::primaryScreenWidth()
@@ -51,7 +43,7 @@ void Arrangement::cmdMetar_Click()
         state_.MeterShown = 0;
         frmMetar_.unload();
         if (state_.PowerShown == -1) {
-            centreOn(rowWidth({windowWidth(&frmPower_.get()), windowWidth(&frmVoice_)}));
+            centreOn(RowWidth({windowWidth(&frmPower_.get()), windowWidth(&frmVoice_)}));
             placeRightOf(frmPower_.get(), frmVoice_);
         } else {
             centreOn(windowWidth(&frmVoice_));
@@ -63,13 +55,13 @@ void Arrangement::cmdMetar_Click()
     // Reading the meter window's width loads it, hidden, and runs its load handler.
     if (state_.PowerShown == -1) {
         const int16_t w =
-            rowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_), windowWidth(&frmPower_.get())});
+            RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_), windowWidth(&frmPower_.get())});
         state_.MeterShown = -1;
         centreOn(w);
         placeRightOf(frmMetar_.get(), frmVoice_);
         placeRightOf(frmPower_.get(), frmMetar_.get());
     } else {
-        const int16_t w = rowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_)});
+        const int16_t w = RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_)});
         state_.MeterShown = -1;
         centreOn(w);
         placeRightOf(frmMetar_.get(), frmVoice_);
@@ -85,7 +77,7 @@ void Arrangement::cmdPower_Click()
         state_.PowerShown = 0;
         frmPower_.unload();
         if (state_.MeterShown == -1) {
-            centreOn(rowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_)}));
+            centreOn(RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_)}));
             placeRightOf(frmMetar_.get(), frmVoice_);
         } else {
             centreOn(windowWidth(&frmVoice_));
@@ -97,13 +89,13 @@ void Arrangement::cmdPower_Click()
     // Reading the power window's width loads it, hidden, and runs its load handler.
     if (state_.MeterShown == -1) {
         const int16_t w =
-            rowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_), windowWidth(&frmPower_.get())});
+            RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_), windowWidth(&frmPower_.get())});
         state_.PowerShown = -1;
         centreOn(w);
         placeRightOf(frmMetar_.get(), frmVoice_);
         placeRightOf(frmPower_.get(), frmMetar_.get());
     } else {
-        const int16_t w = rowWidth({windowWidth(&frmPower_.get()), windowWidth(&frmVoice_)});
+        const int16_t w = RowWidth({windowWidth(&frmPower_.get()), windowWidth(&frmVoice_)});
         state_.PowerShown = -1;
         centreOn(w);
         placeRightOf(frmPower_.get(), frmVoice_);

@@ -24,10 +24,6 @@ public:
     Arrangement(AppState &state, FrmVoice &frmVoice, WindowOwner<FrmMetar> &frmMetar, WindowOwner<FrmPower> &frmPower,
                 WindowOwner<FrmCtl> &frmCtl, ConsoleController &console, ScreenWidth screenWidth);
 
-    // Window widths summed in single precision in the order given, rounded half to even. A sum past
-    // 16 bits is clamped to 32767 rather than wrapped, which would throw the row off the screen.
-    static int16_t rowWidth(std::initializer_list<float> widths);
-
     // The primary screen's width in twips.
     static float primaryScreenWidth();
 

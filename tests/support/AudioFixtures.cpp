@@ -140,7 +140,12 @@ bool makeMp3(const std::string &wavPath, const std::string &mp3Path, Mp3Kind kin
     const char *options = kind == Mp3Kind::Cbr128 ? "-b 128"
                           : kind == Mp3Kind::Vbr  ? "--vbr-new -V 4"
                                                   : "--vbr-new -V 4 -t";
-    return runQuietly(std::string("lame --quiet ") + options + " " + shellQuote(wavPath) + " " + shellQuote(mp3Path));
+    return lameEncode(wavPath, mp3Path, options);
+}
+
+bool lameEncode(const std::string &wavPath, const std::string &mp3Path, const std::string &options)
+{
+    return runQuietly("lame --quiet " + options + " " + shellQuote(wavPath) + " " + shellQuote(mp3Path));
 }
 
 bool makeSpeech(const std::string &path, const std::string &text)

@@ -53,6 +53,8 @@ enum class Mp3Kind {
     VbrNoXing // the same without one (lame -t)
 };
 bool makeMp3(const std::string &wavPath, const std::string &mp3Path, Mp3Kind kind);
+// lame with any options, e.g. "--freeformat -b 256" or "-p -b 128".
+bool lameEncode(const std::string &wavPath, const std::string &mp3Path, const std::string &options);
 
 // espeak-ng's voice: 22050 Hz mono 16-bit.
 bool makeSpeech(const std::string &path, const std::string &text);

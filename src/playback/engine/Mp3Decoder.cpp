@@ -1,5 +1,6 @@
 #include "Decoder.h"
 #include "FileGate.h"
+#include "Mp3Frames.h"
 #include "SampleMix.h"
 
 #include <algorithm>
@@ -37,23 +38,6 @@ off_t ioSeek(void *handle, off_t offset, int whence)
     if (pos < io->base)
         return -1;
     return pos - io->base;
-}
-
-// Tags are skipped here, unparsed: libmpg123 would allocate whatever size a tag claims.
-int64_t skipId3v2(int fd, int64_t size)
-{
-    int64_t pos = 0;
-    for (int tags = 0; tags < 64; ++tags) {
-        unsigned char h[10];
-        if (pos + 10 > size || ::pread(fd, h, sizeof h, pos) != ssize_t(sizeof h))
-            break;
-        if (h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 0xFF || h[4] == 0xFF ||
-            ((h[6] | h[7] | h[8] | h[9]) & 0x80))
-            break;
-        const int64_t body = int64_t(h[6]) << 21 | int64_t(h[7]) << 14 | int64_t(h[8]) << 7 | h[9];
-        pos += 10 + body + ((h[5] & 0x10) ? 10 : 0);
-    }
-    return pos;
 }
 
 struct Mp3Handle {
@@ -166,10 +150,17 @@ OpenResult openMp3(int fdIn, int64_t size, TrackInfo &info)
         gotChannels != 2 || gotEncoding != MPG123_ENC_FLOAT_32 || mpg123_info(handle->mh, &frame) != MPG123_OK)
         return {nullptr, ErrCorrupt};
 
-    // The length comes from counting every frame; a Xing header's claim is never taken alone.
-    if (mpg123_scan(handle->mh) != MPG123_OK)
-        return {nullptr, ErrCorrupt};
-    const off_t samples = mpg123_length(handle->mh);
+    // The length comes from counting every frame; a Xing header's claim is never taken alone. Our own
+    // walk over the headers is quick; libmpg123's scan, which reads frame by frame, takes what it cannot.
+    const Mp3FrameCount walked = countMp3Frames(fd.get(), base, size);
+    int64_t samples = 0;
+    if (walked.sure && walked.rate == rate) {
+        samples = walked.samples;
+    } else {
+        if (mpg123_scan(handle->mh) != MPG123_OK)
+            return {nullptr, ErrCorrupt};
+        samples = mpg123_length(handle->mh);
+    }
     if (samples <= 0 || mpg123_seek(handle->mh, 0, SEEK_SET) < 0)
         return {nullptr, ErrCorrupt};
 

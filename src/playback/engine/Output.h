@@ -14,7 +14,7 @@ public:
 class Output {
 public:
     virtual ~Output() = default;
-    // Frames pulled but not yet heard, at most: the device's buffer.
+    // Frames pulled but not yet heard, at most: the device's buffer and what its sound server queues.
     virtual int latencyFrames() const = 0;
 };
 
