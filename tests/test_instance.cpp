@@ -1,7 +1,10 @@
-// Runs the real program: one instance at a time, and a clean end by the close box.
+// Runs the real program: one instance at a time, and a clean end by the close box, POWER and SIGTERM.
+#include "support/AudioFixtures.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -20,11 +23,14 @@ struct Instances : ::testing::Test {
 
     QString lockPath() const { return runtime.path() + QStringLiteral("/voicebox.lock"); }
 
-    QProcess &start()
+    // home: where the file dialog starts; the user's own when empty.
+    QProcess &start(const QString &home = {})
     {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        if (!home.isEmpty())
+            env.insert(QStringLiteral("HOME"), home);
         p->setProcessEnvironment(env);
         p->start(QStringLiteral(VB_BINARY_DIR "/voicebox"), {});
         EXPECT_TRUE(p->waitForStarted());
@@ -183,6 +189,21 @@ struct X11 {
         return r;
     }
 
+    // The pixel at x, y of a window as 0xRRGGBB, or -1 (24-bit TrueColor, as Xvfb's screen).
+    long pixel(xcb_window_t w, int x, int y)
+    {
+        auto *r = xcb_get_image_reply(
+            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, int16_t(x), int16_t(y), 1, 1, ~0u), nullptr);
+        long value = -1;
+        if (r && xcb_get_image_data_length(r) >= 4) {
+            uint32_t v = 0;
+            memcpy(&v, xcb_get_image_data(r), 4);
+            value = long(v & 0xFFFFFF);
+        }
+        free(r);
+        return value;
+    }
+
     void sendClose(xcb_window_t w)
     {
         xcb_client_message_event_t ev{};
@@ -232,13 +253,114 @@ TEST_F(Instances, CloseBoxEndsTheProgramWithStatusZero)
     EXPECT_TRUE(p.readAllStandardError().isEmpty()) << p.readAllStandardError().toStdString();
 }
 
-// Log-out and system shutdown send SIGTERM; the program must end on it, also while sound plays.
-TEST_F(Instances, TerminationSignalEndsTheProgramWhileItPlays)
+namespace {
+
+// The mouse and keyboard of a user, through the X server's test extension.
+bool xdotool(const QStringList &args)
 {
-    QProcess &p = start();
-    ASSERT_TRUE(waitForLockOwner(p.processId()));
-    QTest::qWait(500); // the start-up voice is playing by now
-    p.terminate();
+    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
+}
+
+bool clickAt(xcb_window_t w, int x, int y)
+{
+    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::number(w), QString::number(x),
+                    QString::number(y), QStringLiteral("click"), QStringLiteral("1")});
+}
+
+// Stream ids PulseAudio holds for the process, one a line; empty without a server.
+QByteArray soundStreamsOf(qint64 pid)
+{
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    if (!pactl.waitForFinished(10000))
+        return {};
+    QByteArray streams;
+    QByteArray current;
+    for (const QByteArray &line : pactl.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("Sink Input #"))
+            current = line.mid(12);
+        else if (line.trimmed() == "application.process.id = \"" + QByteArray::number(pid) + '"')
+            streams += current + '\n';
+    }
+    return streams;
+}
+
+const QByteArray kMainTitle = QByteArrayLiteral("VORT VOICE SYSTEM    Ver2.3");
+
+// The main window once it takes input: START's yellow face shows when the light sequence has run.
+xcb_window_t waitForReadyMainWindow(X11 &x, QProcess &p)
+{
+    xcb_window_t main = 0;
+    const bool ready = QTest::qWaitFor(
+        [&] {
+            main = x.findWindow(p.processId(), kMainTitle);
+            const long face = main ? x.pixel(main, 37, 36) : -1;
+            return (face >= 0 && (face >> 16) > 192 && ((face >> 8) & 0xFF) > 192 && (face & 0xFF) < 64) ||
+                   p.state() == QProcess::NotRunning;
+        },
+        kPatienceMs);
+    return ready && p.state() != QProcess::NotRunning ? main : 0;
+}
+
+} // namespace
+
+// POWER ends the program at once while a track plays: status 0, nothing said, its sound stream gone.
+TEST_F(Instances, PowerEndsTheProgramWhileATrackPlays)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        GTEST_SKIP() << "needs an X display and xdotool";
+    X11 x;
+    ASSERT_NE(x.c, nullptr);
+    QTemporaryDir home;
+    ASSERT_TRUE(fixtures::writeWav(home.filePath(QStringLiteral("tone.wav")).toStdString(),
+                                   fixtures::Wave{.channels = 2, .seconds = 60.0}));
+    QProcess &p = start(home.path());
+    const xcb_window_t main = waitForReadyMainWindow(x, p);
+    ASSERT_NE(main, 0u) << p.readAllStandardError().toStdString();
+
+    // FILE, the file name typed into the dialog that starts in the home folder, START. FILE is clicked
+    // again while no dialog shows: the window takes input a moment after its buttons show.
+    const QByteArray dialogTitle = QByteArrayLiteral("Open");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            clickAt(main, 237, 36);
+            return QTest::qWaitFor([&] { return x.findWindow(p.processId(), dialogTitle) != 0; }, 2000);
+        },
+        kPatienceMs));
+    ASSERT_TRUE(
+        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("tone.wav")}));
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.findWindow(p.processId(), "tone.wav") == main; }, kPatienceMs));
+    ASSERT_TRUE(clickAt(main, 37, 36));
+    // The tone lights the centre lamp lblVoice3(9) bright red: the track is heard.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.pixel(main, 137, 101) == 0xFF0000; }, kPatienceMs));
+    const bool pulse = !qEnvironmentVariableIsEmpty("VB_PULSE_SINK");
+    if (pulse) {
+        EXPECT_FALSE(soundStreamsOf(p.processId()).isEmpty());
+    }
+
+    const xcb_window_t power = x.findWindow(p.processId(), QStringLiteral("ＰＯＷＥＲ　ＤＩＳＰＬＡＹ").toUtf8());
+    ASSERT_NE(power, 0u);
+    ASSERT_TRUE(clickAt(power, 26 + 15, 270 + 35)); // cmdPower, 31 x 71 px
     ASSERT_TRUE(p.waitForFinished(kPatienceMs));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(p.readAllStandardError().isEmpty()) << p.readAllStandardError().toStdString();
+    if (pulse) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return soundStreamsOf(p.processId()).isEmpty(); }, 5000));
+    }
+}
+
+// The program ends on SIGTERM, as a session's end or a service manager asks, once its sound is open.
+TEST_F(Instances, TerminationSignalEndsTheProgram)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display";
+    X11 x;
+    ASSERT_NE(x.c, nullptr);
+    QProcess &p = start();
+    ASSERT_NE(waitForReadyMainWindow(x, p), 0u) << p.readAllStandardError().toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(kPatienceMs)) << "SIGTERM was ignored";
     EXPECT_EQ(p.exitStatus(), QProcess::CrashExit); // ended by the signal's default action
 }

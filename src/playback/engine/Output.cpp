@@ -127,8 +127,8 @@ private:
 
     static std::unique_ptr<SdlOutput> openWith(int rate, SoundSource &source)
     {
-        // SDL would otherwise take SIGINT and SIGTERM for a quit event nobody reads: the program could not be
-        // ended by a signal while a device is open.
+        // SDL's audio brings up its event queue, which would take SIGINT and SIGTERM for a quit event
+        // nobody reads: the program could then be ended only with SIGKILL.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return nullptr;

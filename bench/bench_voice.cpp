@@ -1,0 +1,224 @@
+// Prints two figures of the playback tick with the real engine, inside the whole program's windows:
+//   tick  the cost of one VoiceAnimation::Timer1_Timer call while a speech track plays, driven directly
+//         every 5 ms (the repaint it asks for is timed apart, as the event loop runs it later);
+//   lag   how far the centre lamps light behind a sound's onset: a fixture of silence and then a
+//         -10 dBFS 1 kHz tone at a known sample plays with the 5 ms timer running as in use; the engine's
+//         heard position at the first tick that lights the centre lamps, minus the onset time.
+// Usage: bench_voice <speech.wav or .mp3> [lag trials]. Needs a display (Xvfb will do); sound goes to
+// the default device, or to the silent real-time output with VB_AUDIO_OUTPUT=silent.
+#include "app/App.h"
+#include "playback/engine/Vbmp3Engine.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRate = 44100;
+constexpr int kOnsetSample = 66150; // 1.5 s of silence
+constexpr double kToneSeconds = 1.0;
+
+// Answers every file dialog with the path given last; reports message boxes on stderr.
+class ScriptedDialogs : public Dialogs {
+public:
+    QString answer;
+    int messages = 0;
+    QString openFileName(QWidget *, const QString &, const QString &) override { return answer; }
+    void message(QWidget *, const QString &text) override
+    {
+        ++messages;
+        std::fprintf(stderr, "bench_voice: message box: %s\n", text.toUtf8().constData());
+    }
+};
+
+// Mono 16-bit: silence up to kOnsetSample, then a 1 kHz sine whose RMS is -10 dBFS (relative to a
+// full-scale sine, so its peak is 10^(-10/20) of full scale).
+bool writeOnsetFixture(const QString &path)
+{
+    const int frames = kOnsetSample + int(kToneSeconds * kRate);
+    std::vector<int16_t> samples(size_t(frames), 0);
+    const double peak = std::pow(10.0, -10.0 / 20.0) * 32767.0;
+    for (int i = kOnsetSample; i < frames; ++i)
+        samples[size_t(i)] =
+            int16_t(std::lround(peak * std::sin(2.0 * std::numbers::pi * 1000.0 * (i - kOnsetSample) / kRate)));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char *>(&v), 4); };
+    auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char *>(&v), 2); };
+    const uint32_t dataBytes = uint32_t(samples.size() * 2);
+    f.write("RIFF");
+    u32(36 + dataBytes);
+    f.write("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(kRate);
+    u32(kRate * 2);
+    u16(2);
+    u16(16);
+    f.write("data");
+    u32(dataBytes);
+    f.write(reinterpret_cast<const char *>(samples.data()), qint64(dataBytes));
+    return f.error() == QFile::NoError;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void runFor(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
+
+bool centreLit(FrmVoice &w)
+{
+    return w.lblVoice3[9]->color() != VoiceShade::Unlit;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication qapp(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_voice <speech file> [lag trials]\n");
+        return 2;
+    }
+    const QString speech = QString::fromLocal8Bit(argv[1]);
+    const int trials = argc > 2 ? std::max(1, std::atoi(argv[2])) : 20;
+    QTemporaryDir dir;
+    const QString onset = dir.filePath(QStringLiteral("onset.wav"));
+    if (!writeOnsetFixture(onset)) {
+        std::fprintf(stderr, "bench_voice: could not write %s\n", qPrintable(onset));
+        return 1;
+    }
+
+    auto engineOwner = std::make_unique<Vbmp3Engine>(outputKindFromEnvironment());
+    Vbmp3Engine &engine = *engineOwner;
+    auto dialogsOwner = std::make_unique<ScriptedDialogs>();
+    ScriptedDialogs &dialogs = *dialogsOwner;
+    AppParts parts;
+    parts.engine = std::move(engineOwner);
+    parts.dialogs = std::move(dialogsOwner);
+    parts.random = std::make_unique<ClockRandom>();
+    parts.ownFolder = QCoreApplication::applicationDirPath() + QStringLiteral("/.."); // the start-up voice
+    App app(std::move(parts));
+    app.start();
+    FrmVoice &w = app.frmVoice();
+    if (!waitFor([&] { return !w.Timer2->isEnabled() && w.inputEnabled(); }, 20000)) {
+        std::fprintf(stderr, "bench_voice: the start-up light sequence did not finish\n");
+        return 1;
+    }
+    Transport &transport = app.transport();
+
+    // ---- tick cost --------------------------------------------------------------------------------
+    dialogs.answer = speech;
+    transport.cmdFile_Click();
+    transport.cmdStart_Click();
+    int32_t elapsed = 0;
+    if (!transport.trackOpen() || engine.vbmp3_getState(elapsed) != PlayStatePlaying) {
+        std::fprintf(stderr, "bench_voice: %s does not play\n", qPrintable(speech));
+        return 1;
+    }
+    w.Timer1->setEnabled(false); // this loop drives the ticks itself
+    runFor(300);
+    std::vector<double> tickUs, paintUs;
+    int changed = 0;
+    auto frame = [&w] {
+        std::vector<uint32_t> colours;
+        for (int a = 1; a <= 6; ++a)
+            for (Lamp *lamp : w.voiceArray(a))
+                colours.push_back(lamp->color());
+        return colours;
+    };
+    auto next = Clock::now();
+    const auto until = next + std::chrono::seconds(8);
+    while (Clock::now() < until) {
+        const auto before = frame();
+        const auto t0 = Clock::now();
+        app.voiceAnimation().Timer1_Timer();
+        const auto t1 = Clock::now();
+        QCoreApplication::processEvents(); // the repaints the tick asked for
+        const auto t2 = Clock::now();
+        tickUs.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        if (frame() != before) {
+            ++changed;
+            paintUs.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
+        }
+        next += std::chrono::milliseconds(5);
+        std::this_thread::sleep_until(next);
+    }
+    std::printf("tick: median %.1f us, 90th percentile %.1f us, max %.1f us over %zu ticks (%d changed a lamp; "
+                "their repaint in the event loop: median %.1f us)\n",
+                percentile(tickUs, 0.5), percentile(tickUs, 0.9), percentile(tickUs, 1.0), tickUs.size(), changed,
+                paintUs.empty() ? 0.0 : percentile(paintUs, 0.5));
+    transport.cmdStop_Click();
+
+    // ---- lag of the centre lamps behind the heard onset -------------------------------------------
+    dialogs.answer = onset;
+    transport.cmdFile_Click();
+    double heardAtFirstLight = -1;
+    double heardAtTickBefore = -1;
+    double heardAtLastTick = -1;
+    // Runs after the tick's own slot, which was connected first.
+    QObject::connect(w.Timer1, &DesignTimer::Timer, &app, [&] {
+        const double heard = engine.heardSeconds();
+        if (heardAtFirstLight < 0 && centreLit(w)) {
+            heardAtFirstLight = heard;
+            heardAtTickBefore = heardAtLastTick;
+        }
+        heardAtLastTick = heard;
+    });
+    const double onsetSeconds = double(kOnsetSample) / kRate;
+    std::vector<double> lagMs, gapMs;
+    for (int trial = 0; trial < trials; ++trial) {
+        heardAtFirstLight = heardAtTickBefore = heardAtLastTick = -1;
+        transport.cmdStop_Click();
+        runFor(50);
+        transport.cmdStart_Click();
+        if (!waitFor([&] { return heardAtFirstLight >= 0; }, 4000)) {
+            std::fprintf(stderr, "bench_voice: trial %d: the centre lamps never lit\n", trial);
+            return 1;
+        }
+        lagMs.push_back((heardAtFirstLight - onsetSeconds) * 1000.0);
+        if (heardAtTickBefore >= 0)
+            gapMs.push_back((heardAtFirstLight - heardAtTickBefore) * 1000.0);
+    }
+    transport.cmdStop_Click();
+    std::printf("lag: median %+.1f ms, min %+.1f ms, max %+.1f ms over %d trials (negative: lit before heard; heard "
+                "time between ticks: median %.1f ms)\n",
+                percentile(lagMs, 0.5), percentile(lagMs, 0.0), percentile(lagMs, 1.0), trials,
+                gapMs.empty() ? 0.0 : percentile(gapMs, 0.5));
+    engine.vbmp3_free();
+    return dialogs.messages == 0 ? 0 : 1;
+}
