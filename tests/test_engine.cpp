@@ -654,11 +654,11 @@ TEST(EngineSoundServer, SamplesReachThePulseAudioSink)
     // Left channel of stretches of the file, each against every lag of the recording. A busy machine may
     // drop a period here and there; any clean stretch proves that the file's samples reach the sink.
     const std::vector<float> played = samplesOf(noise);
-    constexpr size_t kProbe = 1024;
+    constexpr size_t kProbe = 512;
     const size_t frames = recorded.size() / 2;
     double best = 0;
-    for (const size_t probeStart :
-         {played.size() / 16, played.size() / 8, played.size() * 3 / 16, played.size() / 4, played.size() * 5 / 16}) {
+    for (size_t part = 1; part < 16; ++part) {
+        const size_t probeStart = played.size() / 2 * part / 16;
         std::vector<float> probe(kProbe);
         double probeEnergy = 0;
         for (size_t i = 0; i < kProbe; ++i) {
