@@ -61,6 +61,18 @@ int countEntries(const char *dir)
     return n;
 }
 
+// The process's threads once any that are on their way out have gone: a sound library may end a helper
+// thread of its own a moment after its device is closed. A thread left for good still counts.
+int settledThreads(int atMost)
+{
+    int n = countEntries("/proc/self/task");
+    for (int i = 0; i < 100 && n > atMost; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        n = countEntries("/proc/self/task");
+    }
+    return n;
+}
+
 std::string readAll(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -532,7 +544,7 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
         engine.vbmp3_play();
         EXPECT_EQ(stateOf(engine), PlayStatePlaying);
         engine.vbmp3_free();
-        EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
+        EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
         EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
         EXPECT_EQ(stateOf(engine), PlayStateStopped);
         // Initialised again, it plays again.
@@ -541,7 +553,7 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
         engine.vbmp3_play();
         EXPECT_EQ(stateOf(engine), PlayStatePlaying);
     } // destroyed while playing
-    EXPECT_EQ(countEntries("/proc/self/task"), threadsBefore);
+    EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
     EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
 }
 
@@ -567,7 +579,7 @@ TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
     for (int i = 1; i <= 1000; ++i) {
         cycle(i);
         if (i % 100 == 0) {
-            ASSERT_EQ(countEntries("/proc/self/task"), threadsBefore) << "after " << i << " cycles";
+            ASSERT_LE(settledThreads(threadsBefore), threadsBefore) << "after " << i << " cycles";
             ASSERT_EQ(countEntries("/proc/self/fd"), filesBefore) << "after " << i << " cycles";
         }
     }
