@@ -1,5 +1,6 @@
 #include "app/App.h"
 #include "console/Arrangement.h"
+#include "support/FakeDialogs.h"
 #include "support/FakeEngine.h"
 #include "widgets/Geometry.h"
 #include "widgets/RowWidth.h"
@@ -13,11 +14,6 @@
 
 namespace {
 
-struct NoDialogs : Dialogs {
-    QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    void message(QWidget *, const QString &) override {}
-};
-
 constexpr float kScreen = 19200; // 1280 px
 constexpr float kVoiceTop = 1500;
 
@@ -25,7 +21,7 @@ std::unique_ptr<App> makeApp(Arrangement::ScreenWidth screen = [] { return kScre
 {
     AppParts parts;
     parts.engine = std::make_unique<FakeEngine>();
-    parts.dialogs = std::make_unique<NoDialogs>();
+    parts.dialogs = std::make_unique<FakeDialogs>();
     parts.random = std::make_unique<ClockRandom>();
     parts.screenWidth = std::move(screen);
     return std::make_unique<App>(std::move(parts));

@@ -1,11 +1,13 @@
 #include "playback/PlayList.h"
 #include "playback/TrackOpening.h"
+#include "playback/engine/SpectrumAnalyzer.h"
 #include "support/PlayerRig.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -342,19 +344,104 @@ TEST(Transport, VanishedTrackGivesTheMessageAndPlaysNothingStale)
 {
     PlayerRig rig;
     rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/c.mp3")}, 0);
-    rig.engine->state = PlayStatePlaying;
+    rig.w().cmdStart->click();
+    ASSERT_TRUE(rig.w().Timer1->isTicking());
     rig.engine->openResults = {false};
     rig.engine->errorOnFailure = ErrNotFound;
+    rig.engine->clearCalls();
     rig.w().cmdNext->click();
     EXPECT_EQ(rig.dialogs->messages, QStringList{QStringLiteral("ErrNo : 1 Open Error")});
     EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:/m/gone.mp3"}));
     EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("gone.mp3"));
     EXPECT_EQ(rig.engine->state, PlayStateStopped);
-    EXPECT_FALSE(rig.w().Timer1->isEnabled());
+    EXPECT_FALSE(rig.w().Timer1->isTicking());
 
     rig.engine->clearCalls();
     rig.w().cmdStart->click(); // the engine still holds a.mp3: it must not play under gone.mp3's name
     EXPECT_TRUE(rig.engine->calls.empty());
     rig.w().cmdNext->click();
     EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:/m/c.mp3", "play"}));
+}
+
+// Whatever refuses a track while a list plays, the tick is off, "停止" shows and the bars are dark
+// before the one message opens, and nothing plays under it or after it.
+TEST(Transport, RefusedTrackStopsEverythingBeforeItsOneMessage)
+{
+    enum class Act { Next, Prev, TrackEnd, File };
+    struct Row {
+        const char *name;
+        int from;
+        int16_t repeat;
+        Act act;
+        QString refused;
+    };
+    const Row rows[] = {
+        {"skip next", 0, 0, Act::Next, QStringLiteral("b.mp3")},
+        {"skip prev", 2, 0, Act::Prev, QStringLiteral("b.mp3")},
+        {"track end", 0, 0, Act::TrackEnd, QStringLiteral("b.mp3")},
+        {"track end, list wraps under repeat", 2, 1, Act::TrackEnd, QStringLiteral("a.mp3")},
+        {"file", 0, 0, Act::File, QStringLiteral("b.mp3")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        PlayerRig rig;
+        rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")}, row.from);
+        rig.state().RepeatOn = row.repeat;
+        rig.engine->first[SpectrumAnalyzer::kVoiceBand] = rig.engine->second[SpectrumAnalyzer::kVoiceBand] =
+            84; // every lamp lit
+        rig.w().cmdStart->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rig.w().lblState->text() == kPlaying; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rig.w().lblVoice3[0]->color() == VoiceShade::Bright; }, 5000));
+
+        bool stoppedFirst = false;
+        rig.dialogs->onMessage = [&] {
+            stoppedFirst = !rig.w().Timer1->isTicking() && rig.w().lblState->text() == kStopped &&
+                           rig.lampColors() == std::vector<uint32_t>(60, VoiceShade::Unlit);
+        };
+        rig.engine->openResults = {false};
+        rig.engine->clearCalls();
+        switch (row.act) {
+        case Act::Next:
+            rig.w().cmdNext->click();
+            break;
+        case Act::Prev:
+            rig.w().cmdPrev->click();
+            break;
+        case Act::TrackEnd:
+            rig.engine->state = PlayStateStopped;
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.dialogs->messages.isEmpty(); }, 5000));
+            break;
+        case Act::File:
+            rig.dialogs->fileAnswers.push_back(QStringLiteral("/m/b.mp3"));
+            rig.w().cmdFile->click();
+            break;
+        }
+        runEventsAsAModalBoxWould(); // a while after OK
+
+        EXPECT_TRUE(stoppedFirst);
+        EXPECT_EQ(rig.dialogs->messages.size(), 1);
+        EXPECT_EQ(rig.engine->state, PlayStateStopped);
+        for (const std::string &call : rig.engine->commands())
+            EXPECT_TRUE(call == "stop" || call == "open:/m/" + row.refused.toStdString()) << call;
+        EXPECT_EQ(rig.w().windowTitle(), row.refused);
+        EXPECT_EQ(rig.w().lblState->text(), kStopped);
+        EXPECT_FALSE(rig.w().Timer1->isTicking());
+    }
+}
+
+// A skip with nothing in the list only stops: the tick must not take it for a track's end and repeat.
+TEST(Transport, SkipInAnEmptyListStopsEvenUnderRepeat)
+{
+    for (ColorButton *FrmVoice::*skip : {&FrmVoice::cmdNext, &FrmVoice::cmdPrev}) {
+        PlayerRig rig;
+        rig.loadList({}, 0);
+        rig.state().RepeatOn = 1;
+        rig.w().cmdStart->click();
+        ASSERT_EQ(rig.engine->state, PlayStatePlaying);
+        (rig.w().*skip)->click();
+        runEventsAsAModalBoxWould();
+        EXPECT_EQ(rig.engine->state, PlayStateStopped);
+        EXPECT_FALSE(rig.w().Timer1->isTicking());
+        EXPECT_EQ(rig.w().lblState->text(), kStopped);
+    }
 }

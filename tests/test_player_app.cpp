@@ -1,5 +1,6 @@
 #include "app/App.h"
 #include "playback/engine/EngineFactory.h"
+#include "support/FakeDialogs.h"
 #include "support/FakeEngine.h"
 #include "support/Fixtures.h"
 
@@ -17,11 +18,15 @@
 
 namespace {
 
-// Qt's real file dialog, with message boxes recorded so that a refusal cannot hold a test up.
+// Qt's real file dialog, with message boxes recorded and answered after a while, as a user would.
 class RealFileDialog : public QtDialogs {
 public:
     QStringList messages;
-    void message(QWidget *, const QString &text) override { messages.append(text); }
+    void message(QWidget *, const QString &text) override
+    {
+        messages.append(text);
+        runEventsAsAModalBoxWould();
+    }
 };
 
 class FixedRandom : public RandomSource {

@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/FrmVoice.h"
 #include "playback/engine/AudioEngine.h"
+#include "voice/VoicePanel.h"
 #include "widgets/Dialogs.h"
 
 #include <QFile>
@@ -43,6 +44,11 @@ bool OpenCurrentTrack(const PlayerContext &p)
     TrackInfo info{};
     if (!p.engine.vbmp3_open(QFile::encodeName(p.state.CurrentFile).toStdString(), info)) {
         const int32_t error = p.engine.vbmp3_getLastErrorNo();
+        // The box runs its own event loop: a tick left running under it would take the stopped engine
+        // for a track's end and move on to the next track.
+        p.w.Timer1->setEnabled(false);
+        p.w.lblState->setText(QStringLiteral("停止"));
+        ClearVoiceBars(p.w);
         p.dialogs.message(&p.w, QStringLiteral("ErrNo : %1 Open Error").arg(error));
         return false;
     }

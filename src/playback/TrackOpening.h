@@ -23,6 +23,7 @@ QString FormatPlayTime(int32_t seconds);
 // A sampling rate in Hz as kHz in its shortest decimal form, with the user's decimal separator.
 QString formatKiloHertz(int32_t hertz);
 
-// Hands CurrentFile to the engine and shows the track's properties; on refusal shows the one
-// "ErrNo : N Open Error" box and leaves the labels alone. Returns whether the engine took the file.
+// Hands CurrentFile to the engine and shows the track's properties. On refusal stops the playback
+// tick, shows "停止" and dark bars, then the one "ErrNo : N Open Error" box; the track's property
+// labels stay as they were. Returns whether the engine took the file.
 bool OpenCurrentTrack(const PlayerContext &p);

@@ -100,8 +100,7 @@ void Transport::cmdPause_Click()
 
 void Transport::cmdNext_Click()
 {
-    p_.engine.vbmp3_stop();
-    if (p_.state.ListLoaded == 0 || listEmpty())
+    if (skipOnlyStops())
         return;
     SelectNextTrack();
     cmdStart_Click();
@@ -109,11 +108,24 @@ void Transport::cmdNext_Click()
 
 void Transport::cmdPrev_Click()
 {
-    p_.engine.vbmp3_stop();
-    if (p_.state.ListLoaded == 0 || listEmpty())
+    if (skipOnlyStops())
         return;
     SelectPreviousTrack();
     cmdStart_Click();
+}
+
+bool Transport::skipOnlyStops()
+{
+    p_.engine.vbmp3_stop();
+    if (p_.state.ListLoaded == 0)
+        return true;
+    if (!listEmpty())
+        return false;
+    // Nothing to skip to: the tick must not take the stop for a track's end and repeat the track.
+    p_.w.Timer1->setEnabled(false);
+    p_.w.lblState->setText(kStopped);
+    ClearVoiceBars(p_.w);
+    return true;
 }
 
 void Transport::cmdRepeat_Click()

@@ -39,6 +39,8 @@ public slots:
 
 private:
     bool listEmpty() const;
+    // A skip's stop; true where the skip ends there (no list, or an empty one).
+    bool skipOnlyStops();
     void showCurrentTrack();
 
     PlayerContext p_;

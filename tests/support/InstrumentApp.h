@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeDialogs.h"
 #include "FakeEngine.h"
 #include "ScriptedRandom.h"
 #include "app/App.h"
@@ -13,13 +14,8 @@
 #include <QTest>
 #include <QWidget>
 
-// An App built on the fake engine, unanswered dialogs and a scripted random source.
+// An App built on the fake engine, dialogs the user cancels and a scripted random source.
 struct InstrumentApp {
-    struct NoDialogs : Dialogs {
-        QString openFileName(QWidget *, const QString &, const QString &) override { return {}; }
-        void message(QWidget *, const QString &) override {}
-    };
-
     FakeEngine *engine;
     ScriptedRandom *random;
     std::unique_ptr<App> app;
@@ -33,7 +29,7 @@ struct InstrumentApp {
         random = r.get();
         parts.engine = std::move(e);
         parts.random = std::move(r);
-        parts.dialogs = std::make_unique<NoDialogs>();
+        parts.dialogs = std::make_unique<FakeDialogs>();
         parts.ownFolder = QStringLiteral(VB_SOURCE_DIR "/assets");
         app = std::make_unique<App>(std::move(parts));
     }
