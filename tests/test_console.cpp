@@ -327,3 +327,36 @@ TEST(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
     EXPECT_TRUE(QTest::qWaitFor(placed, 5000))
         << "power window at " << serverPosition(&power)->x() << "," << serverPosition(&power)->y();
 }
+
+// Another X client moves the main window, as the user's drag or a window manager does: "CONF ON" docks
+// the console under its new place, and "RPM DISPLAY" re-centres the row at the window's new Top.
+TEST(ArrangementOnScreen, WindowMovedFromOutsideIsWhereTheProgramPlacesFrom)
+{
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+        GTEST_SKIP() << "needs an X screen";
+    auto app = makeApp(&Arrangement::primaryScreenWidth);
+    const float screen = Arrangement::primaryScreenWidth();
+    FrmVoice &voice = app->frmVoice();
+    app->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !voice.Timer2->isEnabled() && voice.inputEnabled(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&voice));
+
+    const QPoint moved = voice.pos() + QPoint(37, 113);
+    const int status =
+        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(voice.winId()),
+                                                      QString::number(moved.x()), QString::number(moved.y())});
+    ASSERT_EQ(status, 0) << "xdotool could not move the window";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return voice.pos() == moved; }, 5000)) << "the move never arrived";
+
+    click(voice.cmdCtl);
+    FrmCtl &ctl = app->frmCtl().get();
+    const QPoint docked(moved.x(), twipsToPixels(moved.y() * kTwipsPerPixel + 5640));
+    EXPECT_EQ(ctl.pos(), docked);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return serverPosition(&ctl) == docked; }, 5000));
+
+    click(ctl.cmdMetar);
+    const QPoint centred(twipsToPixels((screen - 10560) / 2), moved.y());
+    EXPECT_EQ(voice.pos(), centred);
+    EXPECT_EQ(ctl.pos(), QPoint(centred.x(), docked.y()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return serverPosition(&voice) == centred; }, 5000));
+}

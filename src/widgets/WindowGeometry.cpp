@@ -6,42 +6,64 @@
 #include <QWidget>
 
 namespace {
+// The twips last set, and the pixel the window was moved to for them. While the window is still at
+// that pixel the exact twips are read back; once it is elsewhere (the user dragged it, a window
+// manager placed it) its real position is.
 constexpr const char *kLeft = "vbLeftTwips";
 constexpr const char *kTop = "vbTopTwips";
+constexpr const char *kLeftPixel = "vbLeftPixel";
+constexpr const char *kTopPixel = "vbTopPixel";
 
 bool hasTitleBar(const QWidget *w)
 {
     return !(w->windowFlags() & Qt::FramelessWindowHint);
 }
 
-void moveToTwips(QWidget *w)
+float readTwips(const QWidget *w, const char *twips, const char *pixel, int now)
 {
-    w->move(twipsToPixels(windowLeft(w)), twipsToPixels(windowTop(w)));
+    const QVariant set = w->property(twips);
+    if (set.isValid() && w->property(pixel).toInt() == now)
+        return set.toFloat();
+    return float(now * kTwipsPerPixel);
+}
+
+void setTwips(QWidget *w, const char *twips, const char *pixel, float value)
+{
+    w->setProperty(twips, value);
+    w->setProperty(pixel, twipsToPixels(value));
+}
+
+void moveToSetPixels(QWidget *w)
+{
+    w->move(w->property(kLeftPixel).toInt(), w->property(kTopPixel).toInt());
 }
 } // namespace
 
+// pos() of a top-level window is its frame's place on the screen, as the window system has it.
 float windowLeft(const QWidget *w)
 {
-    const QVariant v = w->property(kLeft);
-    return v.isValid() ? v.toFloat() : float(w->frameGeometry().x() * kTwipsPerPixel);
+    return readTwips(w, kLeft, kLeftPixel, w->pos().x());
 }
 
 float windowTop(const QWidget *w)
 {
-    const QVariant v = w->property(kTop);
-    return v.isValid() ? v.toFloat() : float(w->frameGeometry().y() * kTwipsPerPixel);
+    return readTwips(w, kTop, kTopPixel, w->pos().y());
 }
 
 void setWindowLeft(QWidget *w, float twips)
 {
-    w->setProperty(kLeft, twips);
-    moveToTwips(w);
+    const float top = windowTop(w);
+    setTwips(w, kLeft, kLeftPixel, twips);
+    setTwips(w, kTop, kTopPixel, top);
+    moveToSetPixels(w);
 }
 
 void setWindowTop(QWidget *w, float twips)
 {
-    w->setProperty(kTop, twips);
-    moveToTwips(w);
+    const float left = windowLeft(w);
+    setTwips(w, kTop, kTopPixel, twips);
+    setTwips(w, kLeft, kLeftPixel, left);
+    moveToSetPixels(w);
 }
 
 float windowWidth(const QWidget *w)
