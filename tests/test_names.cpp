@@ -1,8 +1,10 @@
+#include "playback/FileNames.h"
 #include "playback/PlayList.h"
 #include "support/AudioFixtures.h"
 #include "support/PlayerRig.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 #include <chrono>
 #include <cstdio>
@@ -99,6 +101,63 @@ TEST(Names, OddNamesPlayAndWhatIsNotAFileIsRefused)
         }
         rig.w().cmdStop->click();
     }
+}
+
+// Every byte string comes back as itself; valid UTF-8 reads as usual; other bytes show as U+FFFD.
+TEST(Names, FileNameBytesRoundTrip)
+{
+    const struct Case {
+        QByteArray bytes;
+        const char16_t *shown;
+    } cases[] = {
+        {"plain.wav", u"plain.wav"},
+        {"\xe6\x97\xa5\xe6\x9c\xac.mp3", u"日本.mp3"},
+        {"\xf0\x9f\x8e\xb5.wav", u"\U0001F3B5.wav"},       // four bytes
+        {"caf\xe9.wav", u"caf\uFFFD.wav"},                 // Latin-1
+        {"\x8b\xc8.mp3", u"\uFFFD\uFFFD.mp3"},             // Shift-JIS
+        {"\xc0\xaf.wav", u"\uFFFD\uFFFD.wav"},             // overlong "/"
+        {"\xed\xa0\x80.wav", u"\uFFFD\uFFFD\uFFFD.wav"},   // a UTF-16 surrogate in UTF-8
+        {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // past U+10FFFF
+        {"cut\xe6\x97", u"cut\uFFFD\uFFFD"},               // a sequence cut short at the end
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes.toHex().toStdString());
+        const QString name = fileNameFromBytes(c.bytes);
+        EXPECT_EQ(fileNameBytes(name), c.bytes);
+        EXPECT_EQ(shownFileName(name), QString::fromUtf16(c.shown));
+    }
+}
+
+// Names that are not UTF-8, common in folders unpacked from old archives, list, show with replacement
+// characters, and play: reached with "SKIP NEXT" and chosen in the file dialog, which decodes them lossily.
+TEST(Names, NamesThatAreNotUtf8Play)
+{
+    TempFolder folder;
+    const std::string latin1 = "b\xe9.wav", shiftJis = "\x8b\xc8.wav";
+    for (const std::string &name : {std::string("a.wav"), latin1, std::string("c.wav"), shiftJis})
+        ASSERT_TRUE(writeWav(folder.file(name), Wave{.seconds = 2})) << name;
+    EngineAppRig rig;
+    rig.choose(qs(folder.file("a.wav")));
+    ASSERT_EQ(rig.state().PlayCount, 4);
+    rig.w().cmdStart->click();
+    ASSERT_EQ(rig.playState(), PlayStatePlaying);
+
+    rig.w().cmdNext->click();
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("b\uFFFD.wav"));
+    EXPECT_EQ(rig.playState(), PlayStatePlaying);
+    rig.w().cmdPrev->click();
+    rig.w().cmdPrev->click(); // wraps to the last
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("\uFFFD\uFFFD.wav"));
+    EXPECT_EQ(rig.playState(), PlayStatePlaying);
+    EXPECT_EQ(rig.w().lblMusicCnt->text(), QStringLiteral("4"));
+
+    rig.choose(QFile::decodeName(QByteArray::fromStdString(folder.file(latin1))));
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("b\uFFFD.wav"));
+    EXPECT_EQ(rig.w().lblMusicCnt->text(), QStringLiteral("2"));
+    rig.w().cmdStart->click();
+    EXPECT_EQ(rig.playState(), PlayStatePlaying);
+    EXPECT_TRUE(rig.dialogs->messages.isEmpty()) << rig.dialogs->messages.join(u' ').toStdString();
+    rig.w().cmdStop->click();
 }
 
 // A listed file that is deleted or cut before its turn: skipping to it gives its one message and

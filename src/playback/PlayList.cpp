@@ -1,5 +1,6 @@
 #include "PlayList.h"
 
+#include "FileNames.h"
 #include "TrackOpening.h"
 #include "app/AppState.h"
 #include "app/FrmVoice.h"
@@ -27,7 +28,7 @@ bool isMusicName(const QString &name)
 QStringList ordinaryFileNames(const QString &folder)
 {
     namespace fs = std::filesystem;
-    const QByteArray where = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QByteArray where = fileNameBytes(folder.isEmpty() ? QStringLiteral(".") : folder);
     QStringList names;
     std::error_code ec;
     // A folder that cannot be read (gone, no permission) simply lists nothing.
@@ -38,13 +39,25 @@ QStringList ordinaryFileNames(const QString &folder)
         std::error_code statError;
         if (!fs::is_regular_file(it->status(statError)) || statError) // follows links; a broken one fails
             continue;
-        names.append(QFile::decodeName(QByteArray::fromStdString(raw)));
+        names.append(fileNameFromBytes(QByteArray::fromStdString(raw)));
     }
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         const int folded = QString::compare(a, b, Qt::CaseInsensitive);
         return folded != 0 ? folded < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
     });
     return names;
+}
+
+QString recoverFileName(const QString &path)
+{
+    const QString name = titleOf(path);
+    if (!name.contains(QChar::ReplacementCharacter))
+        return path;
+    const QString folder = folderOf(path);
+    for (const QString &real : ordinaryFileNames(folder))
+        if (QFile::decodeName(fileNameBytes(real)) == name)
+            return folder + real;
+    return path;
 }
 
 void BuildPlayList(const PlayerContext &p)
@@ -54,7 +67,9 @@ void BuildPlayList(const PlayerContext &p)
     const QString folder = folderOf(s.CurrentFile);
     s.PlayPos = 0;
     s.PlayCount = 0;
-    const QString title = p.w.windowTitle();
+    // The chosen file's own name, not the window title: the title shows a name that is not UTF-8
+    // with replacement characters, which two different names may share.
+    const QString title = titleOf(s.CurrentFile);
     for (const QString &name : ordinaryFileNames(folder)) {
         if (!isMusicName(name))
             continue;

@@ -15,5 +15,9 @@ bool isMusicName(const QString &name);
 // without regard to letter case (ties by the exact name, so the order is stable).
 QStringList ordinaryFileNames(const QString &folder);
 
-// Lists every MP3 and WAV file of CurrentFile's folder into PlayList and finds the window title in it.
+// A path whose name Qt decoded with replacement characters (as its file dialog does for a name that is
+// not UTF-8) turned back into the real file's name, where the folder holds one that decodes so.
+QString recoverFileName(const QString &path);
+
+// Lists every MP3 and WAV file of CurrentFile's folder into PlayList and finds the chosen file in it.
 void BuildPlayList(const PlayerContext &p);

@@ -1,12 +1,12 @@
 #include "TrackOpening.h"
 
+#include "FileNames.h"
 #include "app/AppState.h"
 #include "app/FrmVoice.h"
 #include "playback/engine/AudioEngine.h"
 #include "voice/VoicePanel.h"
 #include "widgets/Dialogs.h"
 
-#include <QFile>
 #include <QLocale>
 
 QString CutAtNul(const QString &text)
@@ -42,7 +42,7 @@ QString fieldText(const char (&field)[128])
 bool OpenCurrentTrack(const PlayerContext &p)
 {
     TrackInfo info{};
-    if (!p.engine.vbmp3_open(QFile::encodeName(p.state.CurrentFile).toStdString(), info)) {
+    if (!p.engine.vbmp3_open(fileNameBytes(p.state.CurrentFile).toStdString(), info)) {
         const int32_t error = p.engine.vbmp3_getLastErrorNo();
         // The box runs its own event loop: a tick left running under it would take the stopped engine
         // for a track's end and move on to the next track.

@@ -1,5 +1,6 @@
 #include "Transport.h"
 
+#include "FileNames.h"
 #include "PlayList.h"
 #include "app/AppState.h"
 #include "app/FrmVoice.h"
@@ -33,7 +34,7 @@ bool Transport::listEmpty() const
 
 void Transport::showCurrentTrack()
 {
-    p_.w.setWindowTitle(titleOf(p_.state.CurrentFile));
+    p_.w.setWindowTitle(shownFileName(titleOf(p_.state.CurrentFile)));
     p_.w.lblMusicCnt->setText(QString::number(p_.state.PlayPos + 1));
 }
 
@@ -50,10 +51,10 @@ void Transport::cmdFile_Click()
     const QString start = s.CurrentFile.isEmpty() ? QDir::homePath() : folderOf(s.CurrentFile);
     const QString chosen = p_.dialogs.openFileName(&p_.w, start, musicFileFilter());
     if (!chosen.isEmpty())
-        s.CurrentFile = chosen;
+        s.CurrentFile = recoverFileName(chosen);
     if (s.CurrentFile.isEmpty())
         return;
-    p_.w.setWindowTitle(titleOf(s.CurrentFile));
+    p_.w.setWindowTitle(shownFileName(titleOf(s.CurrentFile)));
     OpenCurrentTrack();
     BuildPlayList(p_);
     p_.w.lblTotal->setText(QString::number(s.PlayCount));
