@@ -362,6 +362,44 @@ TEST_F(Engine, StatesFollowPlayPauseRestartStopAndTheEnd)
     EXPECT_LT(engine.heardSeconds(), 0.6);
 }
 
+// Through a sound server's buffer: after PAUSE has let the device play out, START must not move the heard
+// position back (the first frames pulled again are heard a whole buffer later).
+TEST(EngineSoundServer, HeardPositionNeverGoesBackAcrossPauseAndStart)
+{
+    const char *sink = std::getenv("VB_PULSE_SINK");
+    if (!sink || !*sink)
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    const std::string path = Files::get().wav("resume.wav", Wave{.seconds = 2});
+    Vbmp3Engine engine(OutputKind::Automatic);
+    engine.vbmp3_init();
+    TrackInfo info{};
+    ASSERT_TRUE(engine.vbmp3_open(path, info));
+    engine.vbmp3_play();
+    ASSERT_TRUE(waitUntil([&] { return engine.heardSeconds() > 0.3; }));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        engine.vbmp3_pause();
+        // Played out: the position stands still.
+        ASSERT_TRUE(waitUntil([&] {
+            const double before = engine.heardSeconds();
+            std::this_thread::sleep_for(20ms);
+            return engine.heardSeconds() == before;
+        }));
+        engine.vbmp3_restart();
+        double last = engine.heardSeconds();
+        const double resumedAt = last;
+        const auto until = std::chrono::steady_clock::now() + 300ms;
+        while (std::chrono::steady_clock::now() < until) {
+            const double now = engine.heardSeconds();
+            ASSERT_GE(now, last) << "stepped back by " << (last - now) * 1000 << " ms";
+            last = now;
+            std::this_thread::sleep_for(500us);
+        }
+        EXPECT_GT(last, resumedAt); // and it did move on
+    }
+    engine.vbmp3_free();
+}
+
 TEST_F(Engine, ElapsedFollowsTheOutputClockNotTheDecoder)
 {
     const std::string path = Files::get().wav("clock.wav", Wave{.seconds = 1.3});

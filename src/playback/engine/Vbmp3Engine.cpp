@@ -253,7 +253,11 @@ int64_t Vbmp3Engine::heardFrameLocked(Clock::time_point now) const
     heard = std::clamp(heard, behind, consumed_);
     if (decodeDone_)
         heard = std::min(heard, written_);
-    return std::max<int64_t>(heard, 0);
+    // After a pause the device has played its buffer out; the first frames pulled on restart are heard
+    // a whole buffer later, so the estimate above drops below what was already heard. It never goes back.
+    heard = std::max<int64_t>({heard, heardSoFar_, 0});
+    heardSoFar_ = heard;
+    return heard;
 }
 
 void Vbmp3Engine::finishIfHeardLocked(Clock::time_point now)
@@ -268,6 +272,7 @@ void Vbmp3Engine::rewindLocked()
 {
     ++generation_;
     written_ = consumed_ = 0;
+    heardSoFar_ = 0;
     decodeDone_ = false;
     ended_ = false;
     rewindPending_ = true;

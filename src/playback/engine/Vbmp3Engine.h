@@ -74,7 +74,8 @@ private:
     int latency_ = 0;
     PlayState state_ = PlayStateStopped;
     bool ended_ = false;
-    Clock::time_point pulledAt_{}; // when consumed_ last moved
+    Clock::time_point pulledAt_{};   // when consumed_ last moved
+    mutable int64_t heardSoFar_ = 0; // the furthest frame reported heard since the last rewind
 
     // Worker-only.
     std::unique_ptr<Decoder> decoder_;
