@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -403,6 +405,44 @@ TEST_F(AppFixture, CloseButtonFreesAndEndsAtOnceDuringPlayback)
     EXPECT_TRUE(app->frmMetar().isLoaded()); // no unloading: the end closes them
     ASSERT_EQ(quit.size(), 1);
     EXPECT_EQ(quit.front().front().toInt(), 0);
+}
+
+// Every end stops every timer before it frees the engine: the event loop still runs the events already
+// queued, and a tick then would query the freed engine or open a message box.
+TEST_F(AppFixture, NothingRunsAfterAnyEndFreesTheEngine)
+{
+    const struct {
+        const char *name;
+        std::function<void(App &)> end;
+    } ends[] = {
+        {"close box", [](App &a) { a.frmVoice().close(); }},
+        {"CLOSE", [](App &a) { a.frmVoice().cmdClose->click(); }},
+        {"POWER", [](App &a) { a.frmPower().get().cmdPower->click(); }},
+    };
+    for (const auto &row : ends) {
+        SCOPED_TRACE(row.name);
+        makeApp();
+        app->start();
+        runLightShow();
+        app->state().ListLoaded = 1;
+        app->frmVoice().cmdStart->click();
+        ASSERT_TRUE(app->frmVoice().Timer1->isTicking());
+        QSignalSpy quit(app.get(), &App::quitRequested);
+
+        row.end(*app);
+        runEventsAsAModalBoxWould(200);
+
+        ASSERT_EQ(quit.size(), 1);
+        const auto freed = std::find(engine->calls.begin(), engine->calls.end(), "free");
+        ASSERT_NE(freed, engine->calls.end());
+        EXPECT_EQ(freed + 1, engine->calls.end()) << "called after free: " << *(freed + 1);
+        EXPECT_TRUE(dialogs->messages.isEmpty());
+        for (QWidget *w : std::initializer_list<QWidget *>{&app->frmVoice(), app->frmMetar().ifLoaded(),
+                                                           app->frmPower().ifLoaded(), app->frmCtl().ifLoaded()})
+            for (DesignTimer *timer : w ? w->findChildren<DesignTimer *>() : QList<DesignTimer *>())
+                EXPECT_FALSE(timer->isTicking())
+                    << w->objectName().toStdString() << " " << timer->objectName().toStdString();
+    }
 }
 
 TEST_F(AppFixture, AfterTheLightShowTheScreenShowsButtonsNormalAndDarkLamps)

@@ -142,6 +142,7 @@ void App::Form_Load()
 
 void App::Form_QueryUnload()
 {
+    stopEveryTimer();
     engine_->vbmp3_stop();
     engine_->vbmp3_free();
     frmMetar_.unload();
@@ -151,8 +152,29 @@ void App::Form_QueryUnload()
 
 void App::cmdClose_Click()
 {
+    endAtOnce();
+}
+
+void App::endAtOnce()
+{
+    stopEveryTimer();
     engine_->vbmp3_free();
     emit quitRequested(0);
+}
+
+// The event loop finishes the events already queued before it returns: with every timer off and the
+// windows gone, none of them can reach the freed engine or open a message box.
+void App::stopEveryTimer()
+{
+    const std::initializer_list<QWidget *> windows = {frmVoice_.get(), frmMetar_.ifLoaded(), frmPower_.ifLoaded(),
+                                                      frmCtl_.ifLoaded()};
+    for (QWidget *w : windows) {
+        if (!w)
+            continue;
+        for (DesignTimer *timer : w->findChildren<DesignTimer *>())
+            timer->setEnabled(false);
+        w->hide();
+    }
 }
 
 // The player: transport buttons, the file dialog and the playback tick.

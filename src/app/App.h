@@ -69,6 +69,9 @@ private:
     void connectConsole(Arrangement::ScreenWidth screenWidth);
     void connectConsoleWindow(FrmCtl &w);
     void connectPlayer();
+    // CLOSE and POWER: the engine released and the program ended, without the close box's stop.
+    void endAtOnce();
+    void stopEveryTimer();
 
     AppState state_;
     std::unique_ptr<AudioEngine> engine_;

@@ -29,12 +29,12 @@ void App::loadFrmMetar(FrmMetar &w)
 
 void App::loadFrmPower(FrmPower &w)
 {
-    auto *c = new PowerController(w, *frmVoice_, *engine_, *random_);
+    auto *c = new PowerController(w, *frmVoice_, *random_);
     connect(w.cmdNormal, &QPushButton::clicked, c, &PowerController::cmdNormal_Click);
     connect(w.cmdAuto, &QPushButton::clicked, c, &PowerController::cmdAuto_Click);
     connect(w.cmdPursuit, &QPushButton::clicked, c, &PowerController::cmdPursuit_Click);
     connect(w.cmdPower, &QPushButton::clicked, c, &PowerController::cmdPower_Click);
-    connect(c, &PowerController::endRequested, this, &App::quitRequested);
+    connect(c, &PowerController::endRequested, this, &App::endAtOnce);
     connect(w.Timer1, &DesignTimer::Timer, c, &PowerController::Timer1_Timer);
     c->Form_Load();
 }

@@ -2,7 +2,6 @@
 
 #include "FrmPower.h"
 #include "drive_mode/DriveMode.h"
-#include "playback/engine/AudioEngine.h"
 #include "widgets/Geometry.h"
 
 namespace {
@@ -18,8 +17,8 @@ uint32_t riseColor(int16_t step)
 
 } // namespace
 
-PowerController::PowerController(FrmPower &window, FrmVoice &frmVoice, AudioEngine &engine, RandomSource &random)
-    : QObject(&window), w_(window), frmVoice_(frmVoice), engine_(engine), random_(random)
+PowerController::PowerController(FrmPower &window, FrmVoice &frmVoice, RandomSource &random)
+    : QObject(&window), w_(window), frmVoice_(frmVoice), random_(random)
 {
 }
 
@@ -57,7 +56,6 @@ void PowerController::cmdPursuit_Click()
 void PowerController::cmdPower_Click()
 {
     // Ends at once, as CLOSE does: no stop first, no close handler.
-    engine_.vbmp3_free();
     emit endRequested(0);
 }
 

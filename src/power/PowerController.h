@@ -5,7 +5,6 @@
 #include <QObject>
 #include <array>
 
-class AudioEngine;
 class FrmPower;
 class FrmVoice;
 class RandomSource;
@@ -14,7 +13,7 @@ class RandomSource;
 class PowerController : public QObject {
     Q_OBJECT
 public:
-    PowerController(FrmPower &window, FrmVoice &frmVoice, AudioEngine &engine, RandomSource &random);
+    PowerController(FrmPower &window, FrmVoice &frmVoice, RandomSource &random);
 
     const std::array<LedBar, 3> &bars() const { return bars_; }
 
@@ -27,7 +26,7 @@ public slots:
     void Timer1_Timer();
 
 signals:
-    // The program is to end at once with this status.
+    // POWER: the engine is to be released and the program ended at once with this status.
     void endRequested(int status);
 
 private:
@@ -35,7 +34,6 @@ private:
 
     FrmPower &w_;
     FrmVoice &frmVoice_;
-    AudioEngine &engine_;
     RandomSource &random_;
     std::array<LedBar, 3> bars_{};
 };
