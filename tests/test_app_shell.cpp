@@ -1,4 +1,5 @@
 #include "app/App.h"
+#include "app/SingleInstance.h"
 #include "playback/engine/EngineFactory.h"
 #include "support/FakeDialogs.h"
 #include "support/FakeEngine.h"
@@ -19,6 +20,8 @@
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -489,4 +492,54 @@ TEST(RowWidth, SumsInFloatAndRoundsHalvesToEvenIntoSixteenBits)
     };
     for (const Case &c : cases)
         EXPECT_EQ(RowWidth({c.widths[0], c.widths[1], c.widths[2]}), c.expected) << c.widths[0];
+}
+
+// Without a runtime folder the lock goes in a folder under the temporary folder that only this user
+// owns; one that another user made first, a link, a file or a folder open to others is passed over
+// for one under the user's cache folder, so no one else can keep the program from starting.
+TEST(SingleInstanceLock, FolderIsOnlyEverThisUsersOwn)
+{
+    QTemporaryDir root;
+    const QString temp = root.path() + QStringLiteral("/tmp"), cache = root.path() + QStringLiteral("/cache"),
+                  runtime = root.path() + QStringLiteral("/run");
+    const QString own = temp + QStringLiteral("/voicebox-%1").arg(::getuid()),
+                  fallback = cache + QStringLiteral("/voicebox");
+    ASSERT_TRUE(QDir().mkpath(temp) && QDir().mkpath(runtime) &&
+                QDir().mkpath(root.path() + QStringLiteral("/elsewhere")));
+    const QByteArray ownName = QFile::encodeName(own);
+    const struct {
+        const char *name;
+        std::function<bool()> prepare; // false: cannot be set up here
+        QString runtime, expected;
+    } cases[] = {
+        {"runtime folder", [] { return true; }, runtime, runtime},
+        {"made afresh", [] { return true; }, QString(), own},
+        {"another user's",
+         [&] { return ::mkdir(ownName, 0700) == 0 && ::geteuid() == 0 && ::chown(ownName, 65534, 65534) == 0; },
+         QString(), fallback},
+        {"open to others", [&] { return ::mkdir(ownName, 0700) == 0 && ::chmod(ownName, 0777) == 0; }, QString(),
+         fallback},
+        {"a link", [&] { return QFile::link(root.path() + QStringLiteral("/elsewhere"), own); }, QString(), fallback},
+        {"a file", [&] { return QFile(own).open(QIODevice::WriteOnly); }, QString(), fallback},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(own).removeRecursively();
+        QFile::remove(own);
+        QDir(cache).removeRecursively();
+        if (!c.prepare()) {
+            if (::geteuid() == 0) // only root can give a folder to another user
+                ADD_FAILURE() << "could not set the case up";
+            continue;
+        }
+        EXPECT_EQ(SingleInstance::lockFolder(c.runtime, temp, cache), c.expected);
+        QFileInfo chosen(c.expected);
+        EXPECT_TRUE(chosen.isDir() && !chosen.isSymLink());
+        if (c.expected != runtime) {
+            EXPECT_EQ(chosen.permissions() & 0x0077, 0) << "open to the group or others";
+            SingleInstance instance(c.expected);
+            EXPECT_TRUE(instance.acquire());
+            EXPECT_TRUE(QFile::exists(c.expected + QStringLiteral("/voicebox.lock")));
+        }
+    }
 }

@@ -2,29 +2,50 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-QString runtimeFolder()
+// A folder for this user alone: made if missing, and used only when it is a real folder (not a link),
+// owned by this user, that no one else may enter. Another user could otherwise make it first and
+// hold the lock in it, and the program would never start.
+bool privateFolder(const QString &path)
 {
-    const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!xdg.isEmpty() && QDir(xdg).exists())
-        return xdg;
-    // No runtime folder: a private one under the temporary folder.
-    const QString folder = QDir::tempPath() + QStringLiteral("/voicebox-%1").arg(getuid());
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return folder;
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    return ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
 }
 } // namespace
 
-SingleInstance::SingleInstance(const QString &lockFolder)
-    : path_((lockFolder.isEmpty() ? runtimeFolder() : lockFolder) + QStringLiteral("/voicebox.lock"))
+QString SingleInstance::lockFolder(const QString &runtime, const QString &temp, const QString &cache)
 {
+    if (!runtime.isEmpty() && QDir(runtime).exists())
+        return runtime;
+    const QString underTemp = temp + QStringLiteral("/voicebox-%1").arg(::getuid());
+    if (privateFolder(underTemp))
+        return underTemp;
+    const QString underCache = cache + QStringLiteral("/voicebox");
+    if (!cache.isEmpty() && QDir().mkpath(cache) && privateFolder(underCache))
+        return underCache;
+    return QString();
+}
+
+SingleInstance::SingleInstance(const QString &folder)
+{
+    const QString chosen = folder.isEmpty()
+                               ? lockFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QDir::tempPath(),
+                                            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+                               : folder;
+    if (!chosen.isEmpty())
+        path_ = chosen + QStringLiteral("/voicebox.lock");
 }
 
 SingleInstance::~SingleInstance()
@@ -35,7 +56,7 @@ SingleInstance::~SingleInstance()
 
 bool SingleInstance::acquire()
 {
-    if (fd_ >= 0)
+    if (fd_ >= 0 || path_.isEmpty()) // no safe place for a lock at all: run rather than refuse to start
         return true;
     const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)

@@ -7,8 +7,8 @@
 // killed instance never leaves a lock that blocks the next start.
 class SingleInstance {
 public:
-    // lockFolder empty: the user's runtime folder.
-    explicit SingleInstance(const QString &lockFolder = QString());
+    // folder empty: the one lockFolder() picks for this user.
+    explicit SingleInstance(const QString &folder = QString());
     ~SingleInstance();
     SingleInstance(const SingleInstance &) = delete;
     SingleInstance &operator=(const SingleInstance &) = delete;
@@ -16,7 +16,12 @@ public:
     // True when this process now holds the lock; false when another running instance does.
     bool acquire();
 
+    // Empty where no folder is safe to lock in.
     QString lockPath() const { return path_; }
+
+    // The user's runtime folder; without one, a folder of this user's own under temp; where that is
+    // not safely theirs (another user made it, a link, open to others), one under the cache folder.
+    static QString lockFolder(const QString &runtime, const QString &temp, const QString &cache);
 
 private:
     QString path_;
