@@ -10,6 +10,8 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -18,14 +20,19 @@
 
 namespace {
 
-// Qt's real file dialog, with message boxes recorded and answered after a while, as a user would.
+// Qt's real file dialog, with message boxes recorded and answered after a while, as a user would;
+// with realMessageBox, Qt's real box, which the test answers.
 class RealFileDialog : public QtDialogs {
 public:
     QStringList messages;
-    void message(QWidget *, const QString &text) override
+    bool realMessageBox = false;
+    void message(QWidget *parent, const QString &text) override
     {
         messages.append(text);
-        runEventsAsAModalBoxWould();
+        if (realMessageBox)
+            QtDialogs::message(parent, text);
+        else
+            runEventsAsAModalBoxWould();
     }
 };
 
@@ -195,4 +202,57 @@ TEST(PlayerApp, PlaysPausesResumesAndStops)
     EXPECT_EQ(rig.w().lblTime->text(), QStringLiteral("00:00"));
     EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("停止"));
     EXPECT_TRUE(rig.dialogs->messages.isEmpty());
+}
+
+// Skipping onto a file the engine refuses while a track plays: exactly one box, nothing playing under
+// it or after OK, and the title left on the refused file.
+TEST(PlayerApp, SkipOntoARefusedTrackShowsOneBoxOverSilence)
+{
+    QTemporaryDir dir;
+    for (const char *name : {"a.wav", "c.wav"})
+        ASSERT_TRUE(makeToneWav(dir.filePath(QString::fromUtf8(name)), 44100, 2, 6)) << "sox is needed";
+    ASSERT_TRUE(writeText(dir.filePath(QStringLiteral("b.mp3")), "not music at all"));
+    AppRig rig(createAudioEngine());
+    rig.dialogs->realMessageBox = true;
+    AudioEngine &engine = rig.app->engine();
+    int32_t elapsed = 0;
+    answerFileDialog(dir.filePath(QStringLiteral("a.wav")));
+    QTest::mouseClick(rig.w().cmdFile, Qt::LeftButton);
+    QTest::mouseClick(rig.w().cmdStart, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.w().lblState->text() == QStringLiteral("再生中"); }, 10000));
+
+    // Watches the box from inside its event loop and answers it after a while.
+    int mostBoxes = 0, pollsUnderBox = 0, playingUnderBox = 0;
+    QStringList titlesUnderBox;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QList<QMessageBox *> boxes;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
+                boxes.append(box);
+        mostBoxes = std::max(mostBoxes, int(boxes.size()));
+        if (boxes.isEmpty())
+            return;
+        ++pollsUnderBox;
+        playingUnderBox += engine.vbmp3_getState(elapsed) != PlayStateStopped;
+        if (!titlesUnderBox.contains(rig.w().windowTitle()))
+            titlesUnderBox.append(rig.w().windowTitle());
+        if (pollsUnderBox == 30)
+            boxes.front()->button(QMessageBox::Ok)->click();
+    });
+    poll.start();
+    QTest::mouseClick(rig.w().cmdNext, Qt::LeftButton); // returns once the box is answered
+
+    EXPECT_EQ(rig.dialogs->messages, QStringList{QStringLiteral("ErrNo : 5 Open Error")});
+    EXPECT_GE(pollsUnderBox, 30);
+    EXPECT_EQ(mostBoxes, 1);
+    EXPECT_EQ(playingUnderBox, 0);
+    EXPECT_EQ(titlesUnderBox, QStringList{QStringLiteral("b.mp3")});
+    // A while after OK: still one message, nothing playing, the title on the refused file.
+    QTest::qWait(300);
+    EXPECT_EQ(rig.dialogs->messages.size(), 1);
+    EXPECT_EQ(engine.vbmp3_getState(elapsed), PlayStateStopped);
+    EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("b.mp3"));
+    EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("停止"));
 }
