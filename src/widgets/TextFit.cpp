@@ -5,8 +5,9 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
-#include <QLabel>
+#include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
 
 namespace {
 
@@ -65,6 +66,33 @@ QFont sevenSegmentFont(double points, int weight, const QString &sample, QSize b
 {
     return fitTextFont(designFont(sevenSegmentFace(), points, weight), sample, QRect(QPoint(), box),
                        Qt::AlignLeft | Qt::AlignTop, true);
+}
+
+QFont FittedLabel::drawnFont() const
+{
+    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
+    if (text() != fittedText_ || box != fittedBox_ || font() != fittedFrom_) {
+        fitted_ = fitTextFont(font(), text(), box, alignment());
+        fittedText_ = text();
+        fittedBox_ = box;
+        fittedFrom_ = font();
+    }
+    return fitted_;
+}
+
+void FittedLabel::paintEvent(QPaintEvent *event)
+{
+    // Rich, wrapped, indented or framed text is laid out by QLabel itself.
+    if (textFormat() != Qt::PlainText || wordWrap() || indent() > 0 || frameWidth() > 0 || text().isEmpty()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setFont(drawnFont());
+    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
+    // The fit keeps the ink inside; clipping to the box as well would only draw the glyphs another way.
+    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextDontClip;
+    style()->drawItemText(&painter, box, flags, palette(), isEnabled(), text(), foregroundRole());
 }
 
 void growToFitText(QLabel *label)
