@@ -2,6 +2,7 @@
 
 #include "widgets/Controls.h"
 #include "widgets/Geometry.h"
+#include "widgets/TextFit.h"
 
 #include <QPainter>
 
@@ -33,15 +34,10 @@ protected:
     }
 };
 
-// The installed seven-segment face runs wider than the design's: shrink it until the unlit "88"
-// fits its box, so the digits stand on their dark red panel instead of being cut off.
+// Sized so the unlit "88" fits its box, so the digits stand on their dark red panel instead of being cut off.
 QFont segmentFont()
 {
-    QFont font = designFont(sevenSegmentFace(), 36, 500);
-    const int box = twipsToPixels(735);
-    while (font.pixelSize() > 8 && QFontMetricsF(font).horizontalAdvance(QStringLiteral("88")) > box)
-        font.setPixelSize(font.pixelSize() - 1);
-    return font;
+    return sevenSegmentFont(36, 500, QStringLiteral("88"), twipsRect(0, 0, 735, 555).size());
 }
 
 QLabel *segmentLabel(QWidget *parent, const QString &name, const QString &caption, const QRect &twips, uint32_t textBgr)

@@ -2,7 +2,7 @@
 
 #include "widgets/Controls.h"
 #include "widgets/Geometry.h"
-#include "widgets/SevenSegment.h"
+#include "widgets/TextFit.h"
 
 #include <QApplication>
 

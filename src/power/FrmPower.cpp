@@ -3,7 +3,7 @@
 #include "drive_mode/DriveMode.h"
 #include "widgets/Controls.h"
 #include "widgets/Geometry.h"
-#include "widgets/SevenSegment.h"
+#include "widgets/TextFit.h"
 
 namespace {
 

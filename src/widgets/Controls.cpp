@@ -1,11 +1,12 @@
 #include "Controls.h"
 
 #include "Geometry.h"
+#include "TextFit.h"
 
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
                   const LabelStyle &style)
 {
-    auto *label = new QLabel(caption, parent);
+    auto *label = new FittedLabel(caption, parent);
     label->setObjectName(name);
     label->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
     label->setFont(style.font);

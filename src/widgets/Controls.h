@@ -12,7 +12,8 @@ struct LabelStyle {
     bool bordered = false;  // single black line
 };
 
-// A named label placed in twips, as every window lays its labels out.
+// A named label placed in twips, as every window lays its labels out; its caption is drawn whole
+// (see FittedLabel).
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
                   const LabelStyle &style);
 

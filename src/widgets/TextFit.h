@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QFont>
+#include <QLabel>
+#include <QRect>
+#include <QString>
+
+// Installed faces stand in for the design's and often run wider or taller. These keep a text whole in
+// the box it was designed for: at the design's size where it fits, otherwise at the largest that does.
+
+// The font at the largest pixel size, from its own down to one pixel, at which text placed in box as
+// alignment places it keeps the ink of its glyphs inside the box. With wholeCells, the characters'
+// advances stay inside too, so lit digits keep in step with a row of unlit ones drawn over them.
+QFont fitTextFont(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment,
+                  bool wholeCells = false);
+
+// The seven-segment face at the design's size, made smaller where its substitute's digits do not fit
+// the box they were drawn for; sample is the widest text the box shows.
+QFont sevenSegmentFont(double points, int weight, const QString &sample, QSize box);
+
+// A plain-text label that draws its caption whole: at its own font where the caption fits its contents,
+// otherwise at the largest size that does. The size is worked out once for each caption and box.
+class FittedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    // The font the caption is drawn in.
+    QFont drawnFont() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    mutable QString fittedText_;
+    mutable QRect fittedBox_;
+    mutable QFont fittedFrom_, fitted_;
+};
+
+// Lets a transparent caption grow downwards to its font's line height, where the substitute face
+// stands taller than the design's box, so the bottom of its letters is not cut off.
+void growToFitText(QLabel *label);
