@@ -1,6 +1,6 @@
-#include "app/FrmVoice.h"
 #include "playback/TrackOpening.h"
 #include "support/InstrumentApp.h"
+#include "windows/FrmVoice.h"
 
 #include <QImage>
 #include <QLabel>

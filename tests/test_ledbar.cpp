@@ -1,6 +1,6 @@
-#include "power/LedBar.h"
 #include "support/ScriptedRandom.h"
 #include "widgets/Geometry.h"
+#include "widgets/LedBar.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "meter/FrmMetar.h"
 #include "meter/MeterController.h"
 #include "support/InstrumentApp.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmMetar.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
 #include "playback/TrackOpening.h"
 #include "playback/engine/EngineFactory.h"
+#include "state/AppState.h"
 #include "support/FakeDialogs.h"
 #include "support/Fixtures.h"
+#include "windows/FrmVoice.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "power/FrmPower.h"
 #include "power/PowerController.h"
 #include "support/InstrumentApp.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmPower.h"
 
 #include <QSignalSpy>
 #include <QTest>

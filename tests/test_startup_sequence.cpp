@@ -1,8 +1,7 @@
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
+#include "state/AppState.h"
 #include "voice/StartupSequence.h"
-#include "voice/VoicePanel.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmVoice.h"
 
 #include <QCoreApplication>
 #include <QTest>

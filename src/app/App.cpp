@@ -1,9 +1,9 @@
 #include "App.h"
 
-#include "voice/VoicePanel.h"
 #include "widgets/Geometry.h"
 #include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
+#include "windows/FrmVoice.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,19 +1,19 @@
 #pragma once
 
-#include "AppState.h"
-#include "FrmVoice.h"
 #include "console/Arrangement.h"
 #include "console/ConsoleController.h"
-#include "console/FrmCtl.h"
-#include "meter/FrmMetar.h"
 #include "playback/Transport.h"
 #include "playback/engine/AudioEngine.h"
-#include "power/FrmPower.h"
+#include "state/AppState.h"
 #include "voice/StartupSequence.h"
 #include "voice/VoiceAnimation.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Random.h"
 #include "widgets/WindowOwner.h"
+#include "windows/FrmCtl.h"
+#include "windows/FrmMetar.h"
+#include "windows/FrmPower.h"
+#include "windows/FrmVoice.h"
 
 #include <QObject>
 #include <QString>

@@ -1,11 +1,11 @@
 #include "Arrangement.h"
 
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
 #include "console/ConsoleController.h"
+#include "state/AppState.h"
 #include "widgets/Geometry.h"
 #include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
+#include "windows/FrmVoice.h"
 
 #include <QGuiApplication>
 #include <QScreen>

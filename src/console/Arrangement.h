@@ -1,9 +1,9 @@
 #pragma once
 
-#include "console/FrmCtl.h"
-#include "meter/FrmMetar.h"
-#include "power/FrmPower.h"
 #include "widgets/WindowOwner.h"
+#include "windows/FrmCtl.h"
+#include "windows/FrmMetar.h"
+#include "windows/FrmPower.h"
 
 #include <QObject>
 #include <cstdint>

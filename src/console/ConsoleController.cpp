@@ -1,9 +1,9 @@
 #include "ConsoleController.h"
 
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
 #include "console/Level.h"
+#include "state/AppState.h"
 #include "widgets/WindowGeometry.h"
+#include "windows/FrmVoice.h"
 
 ConsoleController::ConsoleController(AppState &state, FrmVoice &frmVoice, WindowOwner<FrmCtl> &frmCtl)
     : state_(state), frmVoice_(frmVoice), frmCtl_(frmCtl)

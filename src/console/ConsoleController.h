@@ -1,7 +1,7 @@
 #pragma once
 
-#include "console/FrmCtl.h"
 #include "widgets/WindowOwner.h"
+#include "windows/FrmCtl.h"
 
 #include <QObject>
 #include <cstdint>

@@ -1,7 +1,8 @@
 #include "DriveMode.h"
 
-#include "app/FrmVoice.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmPower.h"
+#include "windows/FrmVoice.h"
 
 uint32_t driveModeColor(int16_t mode)
 {
@@ -20,4 +21,15 @@ void ShowDriveMode(FrmVoice &w, const int16_t &mode)
         w.lblDsp[size_t(i)]->setColor(i == mode ? driveModeColor(mode) : Colors::Grey);
     for (int i = 0; i < 3; ++i)
         w.lblSide[size_t(i)]->setColor(i == mode ? Colors::Yellow : Colors::Grey);
+}
+
+void showPowerMode(FrmPower &w, int16_t mode)
+{
+    if (mode < 0 || mode > 2)
+        return;
+    ColorButton *const buttons[] = {w.cmdNormal, w.cmdAuto, w.cmdPursuit};
+    for (int m = 0; m < 3; ++m) {
+        w.lblLED[size_t(27 + m)]->setColor(m == mode ? Colors::Yellow : Colors::Grey);
+        buttons[m]->setFaceColor(m == mode ? driveModeColor(int16_t(m)) : Colors::Grey);
+    }
 }

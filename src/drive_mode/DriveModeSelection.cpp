@@ -1,7 +1,7 @@
 #include "DriveModeSelection.h"
 
 #include "DriveMode.h"
-#include "power/FrmPower.h"
+#include "windows/FrmPower.h"
 
 void lblSide_Click(FrmVoice &frmVoice, WindowOwner<FrmPower> &frmPower, int16_t index)
 {

@@ -1,7 +1,7 @@
 #include "MeterController.h"
 
-#include "FrmMetar.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmMetar.h"
 
 namespace {
 

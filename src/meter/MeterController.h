@@ -1,6 +1,6 @@
 #pragma once
 
-#include "power/LedBar.h"
+#include "widgets/LedBar.h"
 
 #include <QObject>
 #include <QString>

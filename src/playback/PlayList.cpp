@@ -2,8 +2,8 @@
 
 #include "FileNames.h"
 #include "TrackOpening.h"
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
+#include "state/AppState.h"
+#include "windows/FrmVoice.h"
 
 #include <QFile>
 #include <algorithm>

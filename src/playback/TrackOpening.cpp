@@ -1,11 +1,10 @@
 #include "TrackOpening.h"
 
 #include "FileNames.h"
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
 #include "playback/engine/AudioEngine.h"
-#include "voice/VoicePanel.h"
+#include "state/AppState.h"
 #include "widgets/Dialogs.h"
+#include "windows/FrmVoice.h"
 
 #include <QLocale>
 

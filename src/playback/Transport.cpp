@@ -2,11 +2,10 @@
 
 #include "FileNames.h"
 #include "PlayList.h"
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
 #include "playback/engine/AudioEngine.h"
-#include "voice/VoicePanel.h"
+#include "state/AppState.h"
 #include "widgets/Dialogs.h"
+#include "windows/FrmVoice.h"
 
 #include <QDir>
 

@@ -1,8 +1,8 @@
 #include "PowerController.h"
 
-#include "FrmPower.h"
 #include "drive_mode/DriveMode.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmPower.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LedBar.h"
+#include "widgets/LedBar.h"
 
 #include <QObject>
 #include <array>

@@ -1,9 +1,8 @@
 #include "StartupSequence.h"
 
-#include "VoicePanel.h"
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
+#include "state/AppState.h"
 #include "widgets/Geometry.h"
+#include "windows/FrmVoice.h"
 
 namespace {
 constexpr int16_t kLastStep = 10;

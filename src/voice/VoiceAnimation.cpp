@@ -1,10 +1,9 @@
 #include "VoiceAnimation.h"
 
-#include "VoicePanel.h"
-#include "app/AppState.h"
-#include "app/FrmVoice.h"
 #include "playback/Transport.h"
 #include "playback/engine/AudioEngine.h"
+#include "state/AppState.h"
+#include "windows/FrmVoice.h"
 
 #include <cmath>
 #include <limits>

@@ -26,6 +26,3 @@ public:
 
     DesignTimer *Timer1;
 };
-
-// Paints a drive mode (0 NORMAL, 1 AUTO, 2 PURSUIT) on the three mode lamps and mode buttons.
-void showPowerMode(FrmPower &w, int16_t mode);

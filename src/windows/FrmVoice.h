@@ -25,8 +25,7 @@ public:
     FrmVoice();
 
     // Push buttons, in tab order.
-    ColorButton *cmdStart, *cmdFile, *cmdPause, *cmdStop, *cmdPrev, *cmdNext, *cmdRepeat, *cmdMode, *cmdCtl,
-        *cmdClose;
+    ColorButton *cmdStart, *cmdFile, *cmdPause, *cmdStop, *cmdPrev, *cmdNext, *cmdRepeat, *cmdMode, *cmdCtl, *cmdClose;
     std::array<QLabel *, 10> Label1{}; // frames around the buttons
 
     VoiceArray lblVoice1{}, lblVoice2{}, lblVoice3{}, lblVoice4{}, lblVoice5{}, lblVoice6{};
@@ -37,8 +36,8 @@ public:
     std::array<Lamp *, 3> lblSide{}; // drive mode lamps
     std::array<Lamp *, 3> lblDsp{};  // display panels
 
-    QLabel *lblMusicCnt, *Label6, *lblTotal, *lblRepeat, *Label3, *lblTime, *Label2, *lblTotalTime, *lblMode,
-        *lblState, *lblChannel, *lblRate, *Label5, *lblBit, *lblBitLbl;
+    QLabel *lblMusicCnt, *Label6, *lblTotal, *lblRepeat, *Label3, *lblTime, *Label2, *lblTotalTime, *lblMode, *lblState,
+        *lblChannel, *lblRate, *Label5, *lblBit, *lblBitLbl;
 
     DesignTimer *Timer1, *Timer2;
 
@@ -58,3 +57,9 @@ protected:
 private:
     bool inputEnabled_ = true;
 };
+
+// Turns all sixty voice lamps to the unlit shade.
+void ClearVoiceBars(FrmVoice &w);
+// The dark look the start-up light sequence begins from: buttons hidden, drive mode lamps disabled,
+// panels grey. The voice lamps keep their colours.
+void PrepareStartupPanel(FrmVoice &w);

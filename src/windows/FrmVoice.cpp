@@ -156,12 +156,18 @@ FrmVoice::FrmVoice()
 VoiceArray &FrmVoice::voiceArray(int number)
 {
     switch (number) {
-    case 1: return lblVoice1;
-    case 2: return lblVoice2;
-    case 3: return lblVoice3;
-    case 4: return lblVoice4;
-    case 5: return lblVoice5;
-    default: return lblVoice6;
+    case 1:
+        return lblVoice1;
+    case 2:
+        return lblVoice2;
+    case 3:
+        return lblVoice3;
+    case 4:
+        return lblVoice4;
+    case 5:
+        return lblVoice5;
+    default:
+        return lblVoice6;
     }
 }
 
@@ -220,4 +226,21 @@ void FrmVoice::keyPressEvent(QKeyEvent *event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void ClearVoiceBars(FrmVoice &w)
+{
+    for (int i = 0; i < 10; ++i)
+        for (int a = 1; a <= 6; ++a)
+            w.voiceArray(a)[size_t(i)]->setColor(VoiceShade::Unlit);
+}
+
+void PrepareStartupPanel(FrmVoice &w)
+{
+    for (ColorButton *b : w.buttons())
+        b->hide();
+    for (size_t i = 0; i < 3; ++i) {
+        w.lblSide[i]->setEnabled(false);
+        w.lblDsp[i]->setColor(Colors::Grey);
+    }
 }

@@ -1,6 +1,5 @@
 #include "FrmPower.h"
 
-#include "drive_mode/DriveMode.h"
 #include "widgets/Controls.h"
 #include "widgets/Geometry.h"
 #include "widgets/TextFit.h"
@@ -108,15 +107,4 @@ FrmPower::FrmPower()
     setTabOrder(cmdNormal, cmdPower);
 
     Timer1 = new DesignTimer(this, QStringLiteral("Timer1"), 0, true);
-}
-
-void showPowerMode(FrmPower &w, int16_t mode)
-{
-    if (mode < 0 || mode > 2)
-        return;
-    ColorButton *const buttons[] = {w.cmdNormal, w.cmdAuto, w.cmdPursuit};
-    for (int m = 0; m < 3; ++m) {
-        w.lblLED[size_t(27 + m)]->setColor(m == mode ? Colors::Yellow : Colors::Grey);
-        buttons[m]->setFaceColor(m == mode ? driveModeColor(int16_t(m)) : Colors::Grey);
-    }
 }
