@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -59,6 +60,25 @@ int countEntries(const char *dir)
         closedir(d);
     }
     return n;
+}
+
+// The process's open descriptors, each with what it refers to: a path, socket:[inode], pipe:[inode]...
+std::map<int, std::string> openDescriptors()
+{
+    std::map<int, std::string> open;
+    DIR *d = opendir("/proc/self/fd");
+    if (!d)
+        return open;
+    while (const dirent *e = readdir(d)) {
+        const int fd = std::atoi(e->d_name);
+        if (e->d_name[0] == '.' || fd == dirfd(d))
+            continue;
+        char target[512];
+        const ssize_t n = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), target, sizeof target);
+        open[fd] = n > 0 ? std::string(target, size_t(n)) : std::string("?");
+    }
+    closedir(d);
+    return open;
 }
 
 // The process's threads once any that are on their way out have gone: a sound library may end a helper
@@ -572,7 +592,7 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
     const std::string wav = files.good();
     const std::string mp3 = files.mp3("cbr.mp3", Mp3Kind::Cbr128);
     const int threadsBefore = countEntries("/proc/self/task");
-    const int filesBefore = countEntries("/proc/self/fd");
+    const std::map<int, std::string> filesBefore = openDescriptors();
     {
         Vbmp3Engine engine(OutputKind::Silent);
         engine.vbmp3_init();
@@ -583,7 +603,7 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
         EXPECT_EQ(stateOf(engine), PlayStatePlaying);
         engine.vbmp3_free();
         EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
-        EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
+        EXPECT_EQ(openDescriptors(), filesBefore);
         EXPECT_EQ(stateOf(engine), PlayStateStopped);
         // Initialised again, it plays again.
         engine.vbmp3_init();
@@ -592,7 +612,7 @@ TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
         EXPECT_EQ(stateOf(engine), PlayStatePlaying);
     } // destroyed while playing
     EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
-    EXPECT_EQ(countEntries("/proc/self/fd"), filesBefore);
+    EXPECT_EQ(openDescriptors(), filesBefore);
 }
 
 // The engine's whole life, a thousand times over: each cycle starts the worker and an output (every
@@ -613,12 +633,12 @@ TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
     };
     cycle(0); // libraries that set themselves up once do it here
     const int threadsBefore = countEntries("/proc/self/task");
-    const int filesBefore = countEntries("/proc/self/fd");
+    const std::map<int, std::string> filesBefore = openDescriptors();
     for (int i = 1; i <= 1000; ++i) {
         cycle(i);
         if (i % 100 == 0) {
             ASSERT_LE(settledThreads(threadsBefore), threadsBefore) << "after " << i << " cycles";
-            ASSERT_EQ(countEntries("/proc/self/fd"), filesBefore) << "after " << i << " cycles";
+            ASSERT_EQ(openDescriptors(), filesBefore) << "after " << i << " cycles";
         }
     }
 }

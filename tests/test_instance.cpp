@@ -186,7 +186,9 @@ QByteArray soundStreamsOf(qint64 pid)
 
 const QByteArray kMainTitle = QByteArrayLiteral("VORT VOICE SYSTEM    Ver2.3");
 
-// The main window once it takes input: START's yellow face shows when the light sequence has run.
+// The main window once it takes input: the light sequence's last step shows START's yellow face with
+// the voice lamps cleared, and lets input in at the same step. Until then either START is hidden or the
+// lamps are lit; lblVoice3(0) sits at 126, 8.
 xcb_window_t waitForReadyMainWindow(X11 &x, QProcess &p)
 {
     xcb_window_t main = 0;
@@ -194,11 +196,34 @@ xcb_window_t waitForReadyMainWindow(X11 &x, QProcess &p)
         [&] {
             main = x.findWindow(p.processId(), kMainTitle);
             const long face = main ? x.pixel(main, 37, 36) : -1;
-            return (face >= 0 && (face >> 16) > 192 && ((face >> 8) & 0xFF) > 192 && (face & 0xFF) < 64) ||
-                   p.state() == QProcess::NotRunning;
+            const bool startShows = face >= 0 && (face >> 16) > 192 && ((face >> 8) & 0xFF) > 192 && (face & 0xFF) < 64;
+            return (startShows && x.pixel(main, 137, 11) == 0x200000) || p.state() == QProcess::NotRunning;
         },
         kPatienceMs);
     return ready && p.state() != QProcess::NotRunning ? main : 0;
+}
+
+// What the focused text field holds, read back as a user would see it pasted: select all, copy, and ask
+// the clipboard once the program has taken it.
+QByteArray focusedFieldText(X11 &x)
+{
+    x.takeClipboard();
+    if (!xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c")}) ||
+        !QTest::qWaitFor([&] { return x.clipboardTaken(); }, 5000))
+        return {};
+    return x.clipboardText(5000);
+}
+
+// Types text into the focused field over whatever it holds, until the field reads back exactly that.
+bool typeIntoFocusedField(X11 &x, const QString &text)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")}) &&
+                   xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text}) &&
+                   focusedFieldText(x) == text.toUtf8();
+        },
+        kPatienceMs);
 }
 
 } // namespace
@@ -217,17 +242,14 @@ TEST_F(Instances, PowerEndsTheProgramWhileATrackPlays)
     const xcb_window_t main = waitForReadyMainWindow(x, p);
     ASSERT_NE(main, 0u) << p.readAllStandardError().toStdString();
 
-    // FILE, the file name typed into the dialog that starts in the home folder, START. FILE is clicked
-    // again while no dialog shows: the window takes input a moment after its buttons show.
+    // FILE, the file name typed into the dialog that starts in the home folder, START. Keys go where the
+    // X server sends them: the name is typed once the dialog has the keyboard, and read back before Return.
     const QByteArray dialogTitle = QByteArrayLiteral("Open");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            clickAt(main, 237, 36);
-            return QTest::qWaitFor([&] { return x.findWindow(p.processId(), dialogTitle) != 0; }, 2000);
-        },
-        kPatienceMs));
-    ASSERT_TRUE(
-        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("tone.wav")}));
+    ASSERT_TRUE(clickAt(main, 237, 36));
+    xcb_window_t dialog = 0;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = x.findWindow(p.processId(), dialogTitle)) != 0; }, kPatienceMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.hasFocus(dialog); }, kPatienceMs));
+    ASSERT_TRUE(typeIntoFocusedField(x, QStringLiteral("tone.wav")));
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return x.findWindow(p.processId(), "tone.wav") == main; }, kPatienceMs));
     ASSERT_TRUE(clickAt(main, 37, 36));

@@ -1,17 +1,21 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QRect>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <xcb/xcb.h>
 
 // The program's windows as the X server sees them: found by process and title, their place, their
-// pixels, and a window manager's close request. Used by the process tests and the benchmarks.
+// pixels, which of them has the keyboard, what they copied, and a window manager's close request. Used
+// by the process tests and the benchmarks.
 struct X11 {
     xcb_connection_t *c = nullptr;
     xcb_window_t root = 0;
+    xcb_window_t own = 0; // an unmapped window of ours, to own and receive the clipboard
 
     X11()
     {
@@ -110,5 +114,74 @@ struct X11 {
         ev.data.data32[1] = XCB_CURRENT_TIME;
         xcb_send_event(c, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&ev));
         xcb_flush(c);
+    }
+
+    // Whether the keyboard's input goes to the top-level window w or a window inside it.
+    bool hasFocus(xcb_window_t w)
+    {
+        auto *r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        xcb_window_t at = r ? r->focus : 0;
+        std::free(r);
+        while (at != 0 && at != w && at != root) {
+            auto *tree = xcb_query_tree_reply(c, xcb_query_tree(c, at), nullptr);
+            at = tree ? tree->parent : 0;
+            std::free(tree);
+        }
+        return w != 0 && at == w;
+    }
+
+    // Takes the clipboard, so that a later owner proves another client copied something since.
+    void takeClipboard()
+    {
+        if (!own) {
+            own = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, own, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                              XCB_COPY_FROM_PARENT, 0, nullptr);
+        }
+        xcb_set_selection_owner(c, own, atom("CLIPBOARD"), XCB_CURRENT_TIME);
+        xcb_flush(c);
+    }
+
+    // Whether a client other than this probe owns the clipboard.
+    bool clipboardTaken()
+    {
+        auto *r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom("CLIPBOARD")), nullptr);
+        const bool taken = r && r->owner != 0 && r->owner != own;
+        std::free(r);
+        return taken;
+    }
+
+    // The clipboard's text as UTF-8, asked of its owner; empty when it answers nothing within timeoutMs.
+    QByteArray clipboardText(int timeoutMs)
+    {
+        if (!own)
+            takeClipboard();
+        const xcb_atom_t into = atom("VB_PROBE_CLIPBOARD");
+        xcb_convert_selection(c, own, atom("CLIPBOARD"), atom("UTF8_STRING"), into, XCB_CURRENT_TIME);
+        xcb_flush(c);
+        const QDeadlineTimer deadline(timeoutMs);
+        bool answered = false, converted = false;
+        while (!answered && !xcb_connection_has_error(c)) {
+            while (xcb_generic_event_t *e = xcb_poll_for_event(c)) {
+                if ((e->response_type & 0x7F) == XCB_SELECTION_NOTIFY) {
+                    answered = true;
+                    converted = reinterpret_cast<xcb_selection_notify_event_t *>(e)->property == into;
+                }
+                std::free(e);
+            }
+            if (answered || deadline.hasExpired())
+                break;
+            pollfd readable{xcb_get_file_descriptor(c), POLLIN, 0};
+            ::poll(&readable, 1, int(deadline.remainingTime()));
+        }
+        if (!converted)
+            return {};
+        auto *r =
+            xcb_get_property_reply(c, xcb_get_property(c, 1, own, into, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr);
+        QByteArray out;
+        if (r)
+            out = QByteArray(static_cast<const char *>(xcb_get_property_value(r)), xcb_get_property_value_length(r));
+        std::free(r);
+        return out;
     }
 };
