@@ -1,3 +1,4 @@
+#include "console/Level.h"
 #include "playback/PlayList.h"
 #include "support/PaintCounter.h"
 #include "support/PlayerRig.h"

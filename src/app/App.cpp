@@ -13,13 +13,6 @@
 
 namespace {
 const QString kStartupVoice = QStringLiteral("voice_kidou.wav");
-
-QSizeF screenTwips()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const QSize px = screen ? screen->geometry().size() : QSize();
-    return QSizeF(px.width() * kTwipsPerPixel, px.height() * kTwipsPerPixel);
-}
 } // namespace
 
 App::App(AppParts parts)
@@ -89,7 +82,7 @@ void App::Form_Load()
     const float powerWidth = windowWidth(&frmPower_.get());
     const float voiceWidth = windowWidth(&v);
     const int16_t rowWidth = RowWidth({metarWidth, voiceWidth, powerWidth});
-    const QSizeF screen = screenTwips();
+    const QSizeF screen = primaryScreenTwips();
     setWindowLeft(&v, float((screen.width() - rowWidth) / 2.0));
     setWindowTop(&v, float((screen.height() - windowHeight(&v)) / 2.0));
 

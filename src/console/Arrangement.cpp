@@ -7,10 +7,8 @@
 #include "widgets/WindowGeometry.h"
 #include "windows/FrmVoice.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-#include <algorithm>
-#include <cmath>
+#include <functional>
+#include <vector>
 
 Arrangement::Arrangement(AppState &state, FrmVoice &frmVoice, WindowOwner<FrmMetar> &frmMetar,
                          WindowOwner<FrmPower> &frmPower, WindowOwner<FrmCtl> &frmCtl, ConsoleController &console,
@@ -22,8 +20,7 @@ Arrangement::Arrangement(AppState &state, FrmVoice &frmVoice, WindowOwner<FrmMet
 
 float Arrangement::primaryScreenWidth()
 {
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? float(screen->geometry().width() * kTwipsPerPixel) : 0.0f;
+    return float(primaryScreenTwips().width());
 }
 
 void Arrangement::centreOn(float width)
@@ -37,70 +34,63 @@ void Arrangement::placeRightOf(QWidget &b, const QWidget &a)
     setWindowTop(&b, windowTop(&a));
 }
 
+namespace {
+// One instrument window of the row, which stands left to right: main window, meter, power.
+struct Side {
+    int16_t &shown;                    // -1 switched on, 0 off
+    std::function<QWidget &()> window; // loads it, hidden, on first use
+    std::function<void()> unload;
+    ColorButton *button;
+};
+} // namespace
+
 void Arrangement::cmdMetar_Click()
 {
-    if (state_.MeterShown == -1) {
-        state_.MeterShown = 0;
-        frmMetar_.unload();
-        if (state_.PowerShown == -1) {
-            centreOn(RowWidth({windowWidth(&frmPower_.get()), windowWidth(&frmVoice_)}));
-            placeRightOf(frmPower_.get(), frmVoice_);
-        } else {
-            centreOn(windowWidth(&frmVoice_));
-        }
-        console_.dockConsole();
-        frmCtl_.get().cmdMetar->setFaceColor(Colors::Grey);
-        return;
-    }
-    // Reading the meter window's width loads it, hidden, and runs its load handler.
-    if (state_.PowerShown == -1) {
-        const int16_t w =
-            RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_), windowWidth(&frmPower_.get())});
-        state_.MeterShown = -1;
-        centreOn(w);
-        placeRightOf(frmMetar_.get(), frmVoice_);
-        placeRightOf(frmPower_.get(), frmMetar_.get());
-    } else {
-        const int16_t w = RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_)});
-        state_.MeterShown = -1;
-        centreOn(w);
-        placeRightOf(frmMetar_.get(), frmVoice_);
-    }
-    console_.dockConsole();
-    frmCtl_.get().cmdMetar->setFaceColor(Colors::Red);
-    frmMetar_.get().show();
+    toggle(Instrument::Meter);
 }
 
 void Arrangement::cmdPower_Click()
 {
-    if (state_.PowerShown == -1) {
-        state_.PowerShown = 0;
-        frmPower_.unload();
-        if (state_.MeterShown == -1) {
-            centreOn(RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_)}));
-            placeRightOf(frmMetar_.get(), frmVoice_);
-        } else {
-            centreOn(windowWidth(&frmVoice_));
-        }
-        console_.dockConsole();
-        frmCtl_.get().cmdPower->setFaceColor(Colors::Grey);
-        return;
+    toggle(Instrument::Power);
+}
+
+void Arrangement::toggle(Instrument which)
+{
+    FrmCtl &ctl = frmCtl_.get();
+    Side row[] = {
+        {state_.MeterShown, [this]() -> QWidget & { return frmMetar_.get(); }, [this] { frmMetar_.unload(); },
+         ctl.cmdMetar},
+        {state_.PowerShown, [this]() -> QWidget & { return frmPower_.get(); }, [this] { frmPower_.unload(); },
+         ctl.cmdPower},
+    };
+    Side &side = row[which == Instrument::Meter ? 0 : 1];
+    const bool switchingOn = side.shown != -1;
+    if (!switchingOn) {
+        side.shown = 0;
+        side.unload();
     }
-    // Reading the power window's width loads it, hidden, and runs its load handler.
-    if (state_.MeterShown == -1) {
-        const int16_t w =
-            RowWidth({windowWidth(&frmMetar_.get()), windowWidth(&frmVoice_), windowWidth(&frmPower_.get())});
-        state_.PowerShown = -1;
-        centreOn(w);
-        placeRightOf(frmMetar_.get(), frmVoice_);
-        placeRightOf(frmPower_.get(), frmMetar_.get());
+
+    // The side windows that stay or come on, in row order. Reading a width loads a window.
+    std::vector<Side *> on;
+    for (Side &s : row)
+        if (s.shown == -1 || (&s == &side && switchingOn))
+            on.push_back(&s);
+    if (on.empty()) {
+        centreOn(windowWidth(&frmVoice_));
     } else {
-        const int16_t w = RowWidth({windowWidth(&frmPower_.get()), windowWidth(&frmVoice_)});
-        state_.PowerShown = -1;
-        centreOn(w);
-        placeRightOf(frmPower_.get(), frmVoice_);
+        // The widths add up in this order: the first side window, the main window, the second.
+        const float first = windowWidth(&on[0]->window()), voice = windowWidth(&frmVoice_);
+        centreOn(on.size() == 1 ? RowWidth({first, voice}) : RowWidth({first, voice, windowWidth(&on[1]->window())}));
     }
+    side.shown = switchingOn ? -1 : 0;
+    const QWidget *left = &frmVoice_;
+    for (Side *s : on) {
+        placeRightOf(s->window(), *left);
+        left = &s->window();
+    }
+
     console_.dockConsole();
-    frmCtl_.get().cmdPower->setFaceColor(Colors::Red);
-    frmPower_.get().show();
+    side.button->setFaceColor(switchingOn ? Colors::Red : Colors::Grey);
+    if (switchingOn)
+        side.window().show();
 }

@@ -32,6 +32,9 @@ public slots:
     void cmdPower_Click();
 
 private:
+    enum class Instrument { Meter, Power };
+    // Switches one instrument window on or off and closes up the row of the windows switched on.
+    void toggle(Instrument which);
     void centreOn(float rowWidth);
     static void placeRightOf(QWidget &b, const QWidget &a);
 

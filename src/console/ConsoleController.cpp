@@ -24,7 +24,7 @@ QString ConsoleController::levelCaption()
 
 int16_t ConsoleController::level()
 {
-    return levelFromCaption(levelCaption());
+    return readLevel(levelCaption()).value_or(0);
 }
 
 void ConsoleController::cmdCtl_Click()

@@ -1,15 +1,12 @@
 #include "Level.h"
 
-#include <algorithm>
-
-int16_t levelFromCaption(const QString &caption)
+std::optional<int16_t> readLevel(const QString &caption)
 {
-    qsizetype start = 0;
-    while (start < caption.size() && caption[start] == QLatin1Char(' '))
-        ++start;
     bool ok = false;
-    const qlonglong n = caption.mid(start).toLongLong(&ok);
-    return ok ? int16_t(std::clamp<qlonglong>(n, INT16_MIN, INT16_MAX)) : 0;
+    const short level = caption.trimmed().toShort(&ok);
+    if (!ok)
+        return std::nullopt;
+    return int16_t(level);
 }
 
 namespace {
@@ -21,7 +18,7 @@ QString padded(int n)
 
 QString levelUp(const QString &caption)
 {
-    const int n = levelFromCaption(caption);
+    const int n = readLevel(caption).value_or(0);
     if (n == 9)
         return caption;
     if (n >= 0 && n < 9)
@@ -33,7 +30,7 @@ QString levelUp(const QString &caption)
 
 QString levelDown(const QString &caption)
 {
-    const int n = levelFromCaption(caption);
+    const int n = readLevel(caption).value_or(0);
     if (n == -9)
         return caption;
     return n > 0 ? padded(n - 1) : QString::number(n - 1);

@@ -195,3 +195,38 @@ int16_t Transport::AdvanceInList()
     showCurrentTrack();
     return 0;
 }
+
+bool Transport::followTrackEnd()
+{
+    // Off before anything that may show a message box, so no tick runs inside it.
+    p_.w.Timer1->setEnabled(false);
+    const int16_t code = AdvanceAtTrackEnd();
+    if (code == -1 || code == 1) {
+        if (p_.state.RepeatOn == 1) {
+            p_.w.Timer1->setEnabled(false);
+            p_.engine.vbmp3_stop();
+            cmdStart_Click();
+        } else {
+            stopAtTrackEnd();
+            return false;
+        }
+    } else {
+        p_.w.Timer1->setEnabled(false);
+        OpenCurrentTrack();
+        cmdStart_Click();
+    }
+    // The next track was refused: stop rather than play the earlier file under its name.
+    if (!trackOpen_) {
+        stopAtTrackEnd();
+        return false;
+    }
+    return true;
+}
+
+void Transport::stopAtTrackEnd()
+{
+    p_.w.lblState->setText(kStopped);
+    p_.engine.vbmp3_stop();
+    p_.w.Timer1->setEnabled(false);
+    ClearVoiceBars(p_.w);
+}

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <cstdint>
 
-// The player's buttons and the list moves they share with the playback tick.
+// The player's buttons, the list moves and what happens at a track's end.
 class Transport : public QObject {
     Q_OBJECT
 public:
@@ -27,6 +27,10 @@ public:
     int16_t AdvanceAtTrackEnd();
     int16_t AdvanceInList();
 
+    // A track has ended (the tick saw the engine stop by itself): the play mode decides what plays
+    // next. False where playback stops there.
+    bool followTrackEnd();
+
 public slots:
     void cmdFile_Click();
     void cmdStart_Click();
@@ -42,6 +46,7 @@ private:
     // A skip's stop; true where the skip ends there (no list, or an empty one).
     bool skipOnlyStops();
     void showCurrentTrack();
+    void stopAtTrackEnd();
 
     PlayerContext p_;
     bool trackOpen_ = true; // the start-up voice, or nothing; START needs a list before it plays anyway

@@ -1,7 +1,7 @@
 #include "StartupSequence.h"
 
+#include "drive_mode/DriveMode.h"
 #include "state/AppState.h"
-#include "widgets/Geometry.h"
 #include "windows/FrmVoice.h"
 
 namespace {
@@ -27,26 +27,19 @@ void ShowStartupStep(FrmVoice &w, const int16_t &step)
         w.cmdPrev->show();
         w.cmdNext->show();
         w.lblSide[0]->setEnabled(true);
-        w.lblSide[0]->setColor(Colors::Yellow);
-        w.lblDsp[0]->setColor(Colors::Green);
+        ShowDriveMode(w, DriveNormal);
         break;
     case 4:
         w.cmdRepeat->show();
         w.cmdMode->show();
-        w.lblSide[0]->setColor(Colors::Grey);
         w.lblSide[1]->setEnabled(true);
-        w.lblSide[1]->setColor(Colors::Yellow);
-        w.lblDsp[0]->setColor(Colors::Grey);
-        w.lblDsp[1]->setColor(Colors::Yellow);
+        ShowDriveMode(w, DriveAuto);
         break;
     case 5:
         w.cmdCtl->show();
         w.cmdClose->show();
-        w.lblSide[1]->setColor(Colors::Grey);
         w.lblSide[2]->setEnabled(true);
-        w.lblSide[2]->setColor(Colors::Yellow);
-        w.lblDsp[1]->setColor(Colors::Grey);
-        w.lblDsp[2]->setColor(Colors::Red);
+        ShowDriveMode(w, DrivePursuit);
         w.Timer2->setInterval(kFastInterval);
         break;
     default:
@@ -67,11 +60,7 @@ void StartupSequence::Timer2_Timer()
         return;
 
     ClearVoiceBars(w_);
-    // With step 5 this leaves drive mode NORMAL on the main window.
-    w_.lblSide[2]->setColor(Colors::Grey);
-    w_.lblSide[0]->setColor(Colors::Yellow);
-    w_.lblDsp[2]->setColor(Colors::Grey);
-    w_.lblDsp[0]->setColor(Colors::Green);
+    ShowDriveMode(w_, DriveNormal);
     state_.StartupStep = 1;
     w_.Timer2->setInterval(0);
     w_.Timer2->setEnabled(false);

@@ -1,5 +1,6 @@
 #include "VoiceAnimation.h"
 
+#include "console/Level.h"
 #include "playback/Transport.h"
 #include "playback/engine/AudioEngine.h"
 #include "state/AppState.h"
@@ -63,15 +64,6 @@ std::optional<int32_t> spectrumValue(int32_t first, int32_t second)
     return int32_t(roundHalfEven(double(sum) / 2));
 }
 
-std::optional<int16_t> readLevel(const QString &caption)
-{
-    bool ok = false;
-    const short level = caption.trimmed().toShort(&ok);
-    if (!ok)
-        return std::nullopt;
-    return int16_t(level);
-}
-
 int32_t reachIndex(int32_t s, int16_t level)
 {
     // |s| / 6 stays far inside 32 bits, so the result always fits.
@@ -110,7 +102,7 @@ void VoiceAnimation::tick()
     // A state that could not be queried is unknown, not "ended": the list does not move on it.
     if (attempt([&] { state = p_.engine.vbmp3_getState(elapsed); })) {
         if (state == PlayStateStopped) {
-            if (!followTrackEnd())
+            if (!transport_.followTrackEnd())
                 return;
         } else if (state == PlayStatePlaying) {
             p_.w.lblState->setText(QStringLiteral("再生中"));
@@ -130,39 +122,4 @@ void VoiceAnimation::tick()
         reach = reachIndex(s, *level);
     // Clearing and relighting folded into one pass: the same frame, without repainting unchanged lamps.
     showVoiceFrame(p_.w, voiceFrame(reach));
-}
-
-bool VoiceAnimation::followTrackEnd()
-{
-    // Off before anything that may show a message box, so no tick runs inside it.
-    p_.w.Timer1->setEnabled(false);
-    const int16_t code = transport_.AdvanceAtTrackEnd();
-    if (code == -1 || code == 1) {
-        if (p_.state.RepeatOn == 1) {
-            p_.w.Timer1->setEnabled(false);
-            p_.engine.vbmp3_stop();
-            transport_.cmdStart_Click();
-        } else {
-            stopAtTrackEnd();
-            return false;
-        }
-    } else {
-        p_.w.Timer1->setEnabled(false);
-        transport_.OpenCurrentTrack();
-        transport_.cmdStart_Click();
-    }
-    // The next track was refused: stop rather than play the earlier file under its name.
-    if (!transport_.trackOpen()) {
-        stopAtTrackEnd();
-        return false;
-    }
-    return true;
-}
-
-void VoiceAnimation::stopAtTrackEnd()
-{
-    p_.w.lblState->setText(QStringLiteral("停止"));
-    p_.engine.vbmp3_stop();
-    p_.w.Timer1->setEnabled(false);
-    ClearVoiceBars(p_.w);
 }

@@ -25,13 +25,11 @@ VoiceFrame voiceFrame(int32_t reach);
 double roundHalfEven(double x);
 // s of two spectrum values: their mean rounded half to even; nothing when the sum leaves 32 bits.
 std::optional<int32_t> spectrumValue(int32_t first, int32_t second);
-// A level caption ("  0", "-9") as a 16-bit number; nothing when it does not read as one.
-std::optional<int16_t> readLevel(const QString &caption);
 // R = |14 - (s / 6 + level)| rounded half to even.
 int32_t reachIndex(int32_t s, int16_t level);
 
-// The playback timer's tick: follows the engine, applies the play mode at a track's end, shows the
-// elapsed time and lights the bars from the spectrum.
+// The playback timer's tick: follows the engine (the play mode at a track's end is the transport's),
+// shows the elapsed time and lights the bars from the spectrum.
 class VoiceAnimation : public QObject {
     Q_OBJECT
 public:
@@ -45,9 +43,6 @@ public slots:
 
 private:
     void tick();
-    // Returns false where the tick ends at the track's end.
-    bool followTrackEnd();
-    void stopAtTrackEnd();
 
     PlayerContext p_;
     Transport &transport_;

@@ -2,6 +2,9 @@
 
 #include "Geometry.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSizeF>
 #include <QVariant>
 #include <QWidget>
 
@@ -80,4 +83,11 @@ float windowHeight(const QWidget *w)
     if (frame > w->height() || !hasTitleBar(w))
         return float(frame * kTwipsPerPixel);
     return float(w->height() * kTwipsPerPixel + 375);
+}
+
+QSizeF primaryScreenTwips()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize px = screen ? screen->geometry().size() : QSize();
+    return QSizeF(px.width() * kTwipsPerPixel, px.height() * kTwipsPerPixel);
 }

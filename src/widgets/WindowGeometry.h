@@ -13,3 +13,7 @@ void setWindowLeft(QWidget *w, float twips);
 void setWindowTop(QWidget *w, float twips);
 float windowWidth(const QWidget *w);
 float windowHeight(const QWidget *w);
+
+class QSizeF;
+// The primary screen's size in twips; empty where there is no screen.
+QSizeF primaryScreenTwips();
