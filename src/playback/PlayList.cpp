@@ -1,9 +1,6 @@
 #include "PlayList.h"
 
 #include "FileNames.h"
-#include "TrackOpening.h"
-#include "state/AppState.h"
-#include "windows/FrmVoice.h"
 
 #include <QFile>
 #include <algorithm>
@@ -60,27 +57,23 @@ QString recoverFileName(const QString &path)
     return path;
 }
 
-void BuildPlayList(const PlayerContext &p)
+PlayListing BuildPlayList(const QString &currentFile)
 {
-    AppState &s = p.state;
-    s.PlayList.assign(256, QString());
-    const QString folder = folderOf(s.CurrentFile);
-    s.PlayPos = 0;
-    s.PlayCount = 0;
+    PlayListing listing;
+    const QString folder = folderOf(currentFile);
     // The chosen file's own name, not the window title: the title shows a name that is not UTF-8
     // with replacement characters, which two different names may share.
-    const QString title = titleOf(s.CurrentFile);
+    const QString title = titleOf(currentFile);
     for (const QString &name : ordinaryFileNames(folder)) {
         if (!isMusicName(name))
             continue;
         // The list grows past its 256 entries when a folder holds more.
-        if (size_t(s.PlayCount) >= s.PlayList.size())
-            s.PlayList.resize(s.PlayList.size() * 2);
-        s.PlayList[size_t(s.PlayCount)] = folder + name;
-        if (name == title) {
-            s.PlayPos = s.PlayCount;
-            p.w.lblMusicCnt->setText(QString::number(s.PlayPos + 1));
-        }
-        ++s.PlayCount;
+        if (size_t(listing.count) >= listing.paths.size())
+            listing.paths.resize(listing.paths.size() * 2);
+        listing.paths[size_t(listing.count)] = folder + name;
+        if (name == title)
+            listing.chosen = listing.count;
+        ++listing.count;
     }
+    return listing;
 }

@@ -2,8 +2,8 @@
 
 #include <QString>
 #include <QStringList>
-
-struct PlayerContext;
+#include <cstdint>
+#include <vector>
 
 // The text after the last "/" of a path: the file name the window title shows.
 QString titleOf(const QString &path);
@@ -19,5 +19,10 @@ QStringList ordinaryFileNames(const QString &folder);
 // not UTF-8) turned back into the real file's name, where the folder holds one that decodes so.
 QString recoverFileName(const QString &path);
 
-// Lists every MP3 and WAV file of CurrentFile's folder into PlayList and finds the chosen file in it.
-void BuildPlayList(const PlayerContext &p);
+// Every MP3 and WAV file of a chosen file's folder, in the folder's name order.
+struct PlayListing {
+    std::vector<QString> paths = std::vector<QString>(256); // at least 256 entries, empty past `count`
+    int32_t count = 0;
+    int32_t chosen = -1; // the chosen file's index; -1 when it is not in the list
+};
+PlayListing BuildPlayList(const QString &currentFile);

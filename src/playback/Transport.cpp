@@ -8,6 +8,7 @@
 #include "windows/FrmVoice.h"
 
 #include <QDir>
+#include <algorithm>
 
 namespace {
 const QString kStopped = QStringLiteral("停止");
@@ -55,7 +56,12 @@ void Transport::cmdFile_Click()
         return;
     p_.w.setWindowTitle(shownFileName(titleOf(s.CurrentFile)));
     OpenCurrentTrack();
-    BuildPlayList(p_);
+    PlayListing listing = BuildPlayList(s.CurrentFile);
+    s.PlayList = std::move(listing.paths);
+    s.PlayCount = listing.count;
+    s.PlayPos = std::max(listing.chosen, 0);
+    if (listing.chosen >= 0)
+        p_.w.lblMusicCnt->setText(QString::number(s.PlayPos + 1));
     p_.w.lblTotal->setText(QString::number(s.PlayCount));
     s.ListLoaded = 1;
 }
