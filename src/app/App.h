@@ -43,14 +43,11 @@ public:
 
     AppState &state() { return state_; }
     AudioEngine &engine() { return *engine_; }
-    Dialogs &dialogs() { return *dialogs_; }
-    RandomSource &random() { return *random_; }
     FrmVoice &frmVoice() { return *frmVoice_; }
     WindowOwner<FrmMetar> &frmMetar() { return frmMetar_; }
     WindowOwner<FrmPower> &frmPower() { return frmPower_; }
     WindowOwner<FrmCtl> &frmCtl() { return frmCtl_; }
     ConsoleController &console() { return *console_; }
-    Arrangement &arrangement() { return *arrangement_; }
     Transport &transport() { return *transport_; }
     VoiceAnimation &voiceAnimation() { return *voiceAnimation_; }
 

@@ -29,7 +29,7 @@ void showPowerMode(FrmPower &w, int16_t mode)
         return;
     ColorButton *const buttons[] = {w.cmdNormal, w.cmdAuto, w.cmdPursuit};
     for (int m = 0; m < 3; ++m) {
-        w.lblLED[size_t(27 + m)]->setColor(m == mode ? Colors::Yellow : Colors::Grey);
+        w.lblLED[size_t(FrmPower::kModeLamps + m)]->setColor(m == mode ? Colors::Yellow : Colors::Grey);
         buttons[m]->setFaceColor(m == mode ? driveModeColor(int16_t(m)) : Colors::Grey);
     }
 }

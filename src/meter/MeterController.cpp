@@ -7,6 +7,7 @@ namespace {
 
 constexpr int16_t kArcLevels = 36;
 constexpr int16_t kGaugeLevels = 8;
+constexpr int16_t kGaugeStride = 7; // gauge n (from 0) lights lblLED from 7 * (n + 1) down
 
 uint32_t arcColor(int16_t step)
 {
@@ -44,7 +45,8 @@ void MeterController::Timer1_Timer()
     const std::span<Lamp *const> lamps(w_.lblLED);
     for (size_t n = 0; n < gauges_.size(); ++n) {
         const uint32_t color = n % 2 == 0 ? Colors::Red : Colors::Green;
-        const LedBarConfig config{int16_t(7 * (n + 1)), kGaugeLevels, [color](int16_t) { return color; }, {}};
+        const LedBarConfig config{
+            int16_t(kGaugeStride * (n + 1)), kGaugeLevels, [color](int16_t) { return color; }, {}};
         StepLedBar(gauges_[n], lamps, config, random_);
     }
 }

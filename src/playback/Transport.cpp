@@ -13,6 +13,7 @@
 namespace {
 const QString kStopped = QStringLiteral("停止");
 const QString kPaused = QStringLiteral("一時停止");
+constexpr int kTickMs = 5; // the playback tick that follows the engine and lights the bars
 } // namespace
 
 Transport::Transport(const PlayerContext &context) : p_(context) {}
@@ -79,7 +80,7 @@ void Transport::cmdStart_Click()
     else if (state == PlayStateStopped)
         p_.engine.vbmp3_play();
     p_.w.Timer1->setEnabled(true);
-    p_.w.Timer1->setInterval(5);
+    p_.w.Timer1->setInterval(kTickMs);
 }
 
 void Transport::cmdStop_Click()

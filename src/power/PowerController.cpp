@@ -24,7 +24,7 @@ PowerController::PowerController(FrmPower &window, FrmVoice &frmVoice, RandomSou
 
 void PowerController::Form_Load()
 {
-    w_.lblLED[27]->setColor(Colors::Yellow);
+    w_.lblLED[FrmPower::kModeLamps + DriveNormal]->setColor(Colors::Yellow);
     w_.cmdNormal->setFaceColor(Colors::Green);
     random_.seedFromClock();
     for (auto &bar : bars_)

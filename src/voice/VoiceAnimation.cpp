@@ -11,6 +11,10 @@
 
 namespace {
 const QString kNoLength = QStringLiteral("00:00");
+// R = |14 - (s / 6 + level)|: a spectrum value of 84 with level 0 reaches the outer end (R = 0), 0
+// leaves every centre lamp dark (R = 14).
+constexpr double kReachOffset = 14;
+constexpr double kSpectrumPerStep = 6;
 
 // Runs one step of the tick; a step that fails is skipped and the tick goes on.
 template <class Step> bool attempt(Step step) noexcept
@@ -67,7 +71,7 @@ std::optional<int32_t> spectrumValue(int32_t first, int32_t second)
 int32_t reachIndex(int32_t s, int16_t level)
 {
     // |s| / 6 stays far inside 32 bits, so the result always fits.
-    return int32_t(roundHalfEven(std::fabs(14 - (s / 6.0 + level))));
+    return int32_t(roundHalfEven(std::fabs(kReachOffset - (s / kSpectrumPerStep + level))));
 }
 
 void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame)
@@ -115,7 +119,7 @@ void VoiceAnimation::tick()
     std::array<int32_t, kSpectrumSize> first{}, second{};
     attempt([&] { p_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
     int32_t s = 0;
-    if (auto value = spectrumValue(first[128], second[128]))
+    if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
         s = *value;
     int32_t reach = s;
     if (auto level = readLevel(level_ ? level_() : QStringLiteral("  0")))

@@ -31,7 +31,6 @@ inline uint32_t toBgr(const QColor &c)
 }
 
 namespace Colors {
-constexpr uint32_t Black = 0;
 constexpr uint32_t Red = 255;
 constexpr uint32_t Green = 65280;
 constexpr uint32_t Yellow = 65535;

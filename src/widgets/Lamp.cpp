@@ -20,20 +20,10 @@ void Lamp::setColor(uint32_t bgr)
     update();
 }
 
-void Lamp::setBordered(bool on)
-{
-    bordered_ = on;
-    update();
-}
-
 void Lamp::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.fillRect(rect(), bgrColor(color_));
-    if (bordered_) {
-        p.setPen(Qt::black);
-        p.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
 }
 
 void Lamp::mouseReleaseEvent(QMouseEvent *event)

@@ -11,7 +11,6 @@ public:
 
     uint32_t color() const { return color_; }
     void setColor(uint32_t bgr);
-    void setBordered(bool on);
 
 signals:
     void clicked();
@@ -22,5 +21,4 @@ protected:
 
 private:
     uint32_t color_;
-    bool bordered_ = false;
 };

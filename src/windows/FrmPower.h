@@ -16,6 +16,7 @@ public:
     FrmPower();
 
     static constexpr int kLamps = 30;
+    static constexpr int kModeLamps = 27; // lblLED 27, 28, 29: NORMAL, AUTO, PURSUIT
     std::array<Lamp *, kLamps> lblLED{};
 
     // Faces without captions; the labels above them name them.

@@ -37,27 +37,30 @@ const ButtonSpec kButtons[] = {
 const int kFrameButtonLeft[10] = {3150, 150, 150, 150, 3150, 3150, 150, 150, 3150, 3150};
 const int kFrameButtonTop[10] = {300, 300, 1350, 2400, 1350, 2400, 3450, 4500, 3450, 4500};
 
-// Design-time lamp colours, outer end (index 0) to the centre line (index 9).
+// Design-time lamp colours, outer end (index 0) to the centre line (index 9): the voice shades, but for
+// lamp 5 of lblVoice4, which was drawn a shade lighter.
+constexpr uint32_t kVoice4LampFive = 852132;
+
 uint32_t designVoiceColor(int array, int i)
 {
     if (array == 3 || array == 4) {
         if (i <= 1)
-            return 32;
+            return VoiceShade::Unlit;
         if (i <= 3)
-            return 131146;
+            return VoiceShade::Dim;
         if (i == 4)
-            return 786581;
+            return VoiceShade::Mid;
         if (i == 5)
-            return array == 3 ? 786581 : 852132;
-        return 255;
+            return array == 3 ? VoiceShade::Mid : kVoice4LampFive;
+        return VoiceShade::Bright;
     }
     if (i <= 3)
-        return 32;
+        return VoiceShade::Unlit;
     if (i <= 5)
-        return 131146;
+        return VoiceShade::Dim;
     if (i <= 7)
-        return 786581;
-    return 255;
+        return VoiceShade::Mid;
+    return VoiceShade::Bright;
 }
 
 } // namespace

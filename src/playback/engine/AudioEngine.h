@@ -21,6 +21,8 @@ enum PlayState : int32_t {
 };
 
 constexpr int kSpectrumSize = 256;
+// The element that measures the voice band (300 to 3400 Hz); the lamps follow it.
+constexpr int kVoiceBand = 128;
 
 // Why an open was refused; vbmp3_getLastErrorNo() returns one of these.
 enum EngineError : int32_t {

@@ -13,7 +13,7 @@ struct kiss_fftr_state;
 // Levels are dBFS, RMS relative to a full-scale sine (so that sine reads 0 dBFS).
 class SpectrumAnalyzer {
 public:
-    static constexpr int kVoiceBand = 128;
+    static constexpr int kVoiceBand = ::kVoiceBand;
     static constexpr float kFloorDb = -120.0f;
 
     explicit SpectrumAnalyzer(int sampleRate);
