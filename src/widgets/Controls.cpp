@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include "ColorButton.h"
 #include "Geometry.h"
 #include "TextFit.h"
 
@@ -25,6 +26,30 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, 
         label->setLineWidth(1);
     }
     return label;
+}
+
+ColorButton *makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
+                        uint32_t faceBgr, double points)
+{
+    auto *b = new ColorButton(parent, name, caption, faceBgr);
+    b->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+    if (points > 0)
+        b->setFont(designFont(gothicFace(), points, 700));
+    b->setFocusPolicy(Qt::StrongFocus);
+    return b;
+}
+
+void setUpWindow(QWidget *w, const QString &name, const QString &title, Qt::WindowFlags flags, int widthTwips,
+                 int heightTwips)
+{
+    w->setObjectName(name);
+    w->setWindowTitle(title);
+    w->setWindowFlags(flags);
+    w->setFixedSize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
 }
 
 uint32_t labelTextColor(const QLabel *label)

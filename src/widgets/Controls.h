@@ -17,5 +17,16 @@ struct LabelStyle {
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
                   const LabelStyle &style);
 
+class ColorButton;
+// A push button with a coloured face placed in twips, taking the focus by tab and click; points 0
+// keeps the window's font.
+ColorButton *makeButton(QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
+                        uint32_t faceBgr, double points = 0);
+
+// A top-level window's fixed design: its name, title and kind, a client area of the size given in
+// twips, painted black.
+void setUpWindow(QWidget *w, const QString &name, const QString &title, Qt::WindowFlags flags, int widthTwips,
+                 int heightTwips);
+
 // The text colour of a label, 0x00BBGGRR.
 uint32_t labelTextColor(const QLabel *label);

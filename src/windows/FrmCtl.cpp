@@ -54,28 +54,12 @@ QLabel *segmentLabel(QWidget *parent, const QString &name, const QString &captio
     return label;
 }
 
-ColorButton *button(QWidget *parent, const char *name, const char *caption, const QRect &twips, uint32_t face,
-                    double points)
-{
-    auto *b = new ColorButton(parent, QString::fromUtf8(name), QString::fromUtf8(caption), face);
-    b->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
-    b->setFont(designFont(gothicFace(), points, 700));
-    b->setFocusPolicy(Qt::StrongFocus);
-    return b;
-}
-
 } // namespace
 
 FrmCtl::FrmCtl()
 {
-    setObjectName(QStringLiteral("frmCtl"));
-    setWindowTitle(QStringLiteral("Form1"));
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-    setFixedSize(twipsToPixels(4230), twipsToPixels(2040));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    setUpWindow(this, QStringLiteral("frmCtl"), QStringLiteral("Form1"), Qt::Tool | Qt::FramelessWindowHint, 4230,
+                2040);
 
     // Created bottommost first: a later sibling stands in front.
     LabelStyle frame;
@@ -98,10 +82,14 @@ FrmCtl::FrmCtl()
     lblLebel =
         segmentLabel(this, QStringLiteral("lblLebel"), QStringLiteral("  0"), QRect(1110, 420, 795, 555), Colors::Red);
 
-    cmdUP = button(this, "cmdUP", "+", QRect(1980, 390, 615, 675), Colors::Yellow, 36);
-    cmdDown = button(this, "cmdDown", "-", QRect(2610, 390, 615, 675), Colors::Yellow, 36);
-    cmdPower = button(this, "cmdPower", "POWER DISPLAY", QRect(2220, 1290, 1665, 555), Colors::Red, 9);
-    cmdMetar = button(this, "cmdMetar", "RPM DISPLAY", QRect(330, 1290, 1665, 555), Colors::Red, 9);
+    cmdUP =
+        makeButton(this, QStringLiteral("cmdUP"), QStringLiteral("+"), QRect(1980, 390, 615, 675), Colors::Yellow, 36);
+    cmdDown = makeButton(this, QStringLiteral("cmdDown"), QStringLiteral("-"), QRect(2610, 390, 615, 675),
+                         Colors::Yellow, 36);
+    cmdPower = makeButton(this, QStringLiteral("cmdPower"), QStringLiteral("POWER DISPLAY"),
+                          QRect(2220, 1290, 1665, 555), Colors::Red, 9);
+    cmdMetar = makeButton(this, QStringLiteral("cmdMetar"), QStringLiteral("RPM DISPLAY"), QRect(330, 1290, 1665, 555),
+                          Colors::Red, 9);
 
     // Labels take no focus, so the design's tab order reduces to the four buttons.
     setTabOrder(cmdUP, cmdDown);

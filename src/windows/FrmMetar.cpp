@@ -54,14 +54,8 @@ QRect FrmMetar::arcLampTwips(int i)
 
 FrmMetar::FrmMetar()
 {
-    setObjectName(QStringLiteral("frmMetar"));
-    setWindowTitle(QStringLiteral("ＲＰＭ　ＤＩＳＰＬＡＹ"));
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-    setFixedSize(twipsToPixels(7860), twipsToPixels(5640));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    setUpWindow(this, QStringLiteral("frmMetar"), QStringLiteral("ＲＰＭ　ＤＩＳＰＬＡＹ"),
+                Qt::Tool | Qt::FramelessWindowHint, 7860, 5640);
 
     // Built back to front: the arc lamps, the face over them, then everything else.
     for (int i = 0; i < kArcLamps; ++i) {

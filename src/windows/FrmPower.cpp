@@ -42,14 +42,8 @@ LabelStyle captionStyle()
 
 FrmPower::FrmPower()
 {
-    setObjectName(QStringLiteral("frmPower"));
-    setWindowTitle(QStringLiteral("ＰＯＷＥＲ　ＤＩＳＰＬＡＹ"));
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-    setFixedSize(twipsToPixels(6330), twipsToPixels(5640));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    setUpWindow(this, QStringLiteral("frmPower"), QStringLiteral("ＰＯＷＥＲ　ＤＩＳＰＬＡＹ"),
+                Qt::Tool | Qt::FramelessWindowHint, 6330, 5640);
 
     // The program number: the panel first, then the dim segments, the lit digits in front.
     LabelStyle panel;
@@ -91,9 +85,7 @@ FrmPower::FrmPower()
         growToFitText(caption);
 
     auto button = [this](const char *name, int left, uint32_t face, QLabel *caption) {
-        auto *b = new ColorButton(this, QString::fromLatin1(name), QString(), face);
-        b->setGeometry(twipsRect(left, 4050, 465, 1065));
-        b->setFocusPolicy(Qt::StrongFocus);
+        auto *b = makeButton(this, QString::fromLatin1(name), QString(), QRect(left, 4050, 465, 1065), face);
         // The face carries no caption; a screen reader gets the name written above it.
         b->setAccessibleName(caption->text());
         return b;

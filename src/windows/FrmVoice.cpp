@@ -67,16 +67,13 @@ uint32_t designVoiceColor(int array, int i)
 
 FrmVoice::FrmVoice()
 {
-    setObjectName(QStringLiteral("frmVoice"));
-    setWindowTitle(QStringLiteral("VORT VOICE SYSTEM    Ver2.3"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(twipsToPixels(4140), twipsToPixels(5265));
+    setUpWindow(this, QStringLiteral("frmVoice"), QStringLiteral("VORT VOICE SYSTEM    Ver2.3"),
+                Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint,
+                4140, 5265);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
-    setAutoFillBackground(true);
     setFont(designFont(gothicFace(), 9, 400));
 
     // Frames first, so that the buttons stand in front of them.
@@ -91,12 +88,10 @@ FrmVoice::FrmVoice()
     }
     QWidget *previous = nullptr;
     for (const auto &spec : kButtons) {
-        auto *b = new ColorButton(this, QString::fromUtf8(spec.name), QString::fromUtf8(spec.caption), spec.face);
-        b->setGeometry(twipsRect(spec.left, spec.top, 825, 495));
-        b->setFont(designFont(gothicFace(), spec.points, 700));
+        auto *b = makeButton(this, QString::fromUtf8(spec.name), QString::fromUtf8(spec.caption),
+                             QRect(spec.left, spec.top, 825, 495), spec.face, spec.points);
         b->setToolTip(QString::fromUtf8(spec.tooltip));
         b->setAccessibleDescription(b->toolTip());
-        b->setFocusPolicy(Qt::StrongFocus);
         this->*spec.member = b;
         if (previous)
             setTabOrder(previous, b);
