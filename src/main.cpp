@@ -1,7 +1,7 @@
 #include "app/App.h"
 #include "app/SingleInstance.h"
 #include "playback/engine/EngineFactory.h"
-#include "widgets/Geometry.h"
+#include "widgets/Fonts.h"
 
 #include <QApplication>
 

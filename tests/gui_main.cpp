@@ -1,4 +1,4 @@
-#include "widgets/Geometry.h"
+#include "widgets/Fonts.h"
 
 #include <QApplication>
 #include <QFile>

@@ -3,8 +3,8 @@
 #include "playback/engine/EngineFactory.h"
 #include "support/FakeDialogs.h"
 #include "support/FakeEngine.h"
+#include "widgets/Colors.h"
 #include "widgets/Controls.h"
-#include "widgets/Geometry.h"
 #include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
 

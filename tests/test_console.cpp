@@ -2,8 +2,9 @@
 #include "console/Arrangement.h"
 #include "support/FakeDialogs.h"
 #include "support/FakeEngine.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "widgets/RowWidth.h"
+#include "widgets/Twips.h"
 #include "widgets/WindowGeometry.h"
 
 #include <QGuiApplication>

@@ -1,5 +1,5 @@
 #include "support/ScriptedRandom.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "widgets/LedBar.h"
 
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "meter/MeterController.h"
 #include "support/InstrumentApp.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "windows/FrmMetar.h"
 
 #include <QTest>

@@ -1,6 +1,7 @@
 #include "power/PowerController.h"
 #include "support/InstrumentApp.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
+#include "widgets/Twips.h"
 #include "windows/FrmPower.h"
 
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 #include "state/AppState.h"
 #include "voice/StartupSequence.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "windows/FrmVoice.h"
 
 #include <QCoreApplication>

@@ -263,3 +263,35 @@ TEST(VoiceAnimation, OnlyLampsThatChangeAreRepainted)
     EXPECT_GT(counter.paints, 0);
     EXPECT_LE(counter.paints, 2 + 4 * 4);
 }
+
+// What the lamps show for a spectrum value and a level: U unlit, D dim, M mid, B bright, from the outer
+// end (0) to the centre line (9); the side columns reach three lamps less far than the centre.
+TEST(VoiceLamps, SpectrumValueAndLevelToTheSixtyLamps)
+{
+    const struct {
+        int32_t s;
+        std::optional<int16_t> level;
+        const char *centre, *outer;
+    } rows[] = {
+        {0, 0, "UUUUUUUUUU", "UUUUUUUUUU"},            // silence: R = 14, all dark
+        {84, 0, "BBBBBBBBBB", "DMMBBBBBBB"},           // full: R = 0
+        {42, 0, "UUUDDMMBBB", "UUUUUUDDMM"},           // R = 7
+        {42, 3, "DDMMBBBBBB", "UUUDDMMBBB"},           // the level reaches further: R = 4
+        {42, -9, "UUUUUUUUUU", "UUUUUUUUUU"},          // and less far: R = 16
+        {45, 0, "UUDDMMBBBB", "UUUUUDDMMB"},           // R = 6.5 rounds to even 6
+        {126, 0, "UUUDDMMBBB", "UUUUUUDDMM"},          // past full the reach folds back: R = |14 - 21| = 7
+        {-6, 0, "UUUUUUUUUU", "UUUUUUUUUU"},           // R = 15
+        {5, std::nullopt, "UDDMMBBBBB", "UUUUDDMMBB"}, // an unreadable level leaves R = s
+    };
+    const auto shades = [](const std::array<uint32_t, 10> &lamps) {
+        std::string out;
+        for (uint32_t c : lamps)
+            out += c == VoiceShade::Bright ? 'B' : c == VoiceShade::Mid ? 'M' : c == VoiceShade::Dim ? 'D' : 'U';
+        return out;
+    };
+    for (const auto &row : rows) {
+        const VoiceFrame frame = voiceLamps(row.s, row.level);
+        EXPECT_EQ(shades(frame.centre), row.centre) << "s " << row.s << " level " << row.level.value_or(99);
+        EXPECT_EQ(shades(frame.outer), row.outer) << "s " << row.s << " level " << row.level.value_or(99);
+    }
+}

@@ -1,6 +1,5 @@
 #include "App.h"
 
-#include "widgets/Geometry.h"
 #include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
 #include "windows/FrmVoice.h"

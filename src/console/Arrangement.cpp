@@ -2,7 +2,7 @@
 
 #include "console/ConsoleController.h"
 #include "state/AppState.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
 #include "windows/FrmVoice.h"

@@ -1,6 +1,6 @@
 #include "DriveMode.h"
 
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "windows/FrmPower.h"
 #include "windows/FrmVoice.h"
 

@@ -1,6 +1,6 @@
 #include "MeterController.h"
 
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "windows/FrmMetar.h"
 
 namespace {

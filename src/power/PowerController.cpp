@@ -1,7 +1,7 @@
 #include "PowerController.h"
 
 #include "drive_mode/DriveMode.h"
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 #include "windows/FrmPower.h"
 
 namespace {

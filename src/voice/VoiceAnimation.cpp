@@ -74,6 +74,11 @@ int32_t reachIndex(int32_t s, int16_t level)
     return int32_t(roundHalfEven(std::fabs(kReachOffset - (s / kSpectrumPerStep + level))));
 }
 
+VoiceFrame voiceLamps(int32_t s, std::optional<int16_t> level)
+{
+    return voiceFrame(level ? reachIndex(s, *level) : s);
+}
+
 void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame)
 {
     for (size_t i = 0; i < 10; ++i) {
@@ -121,9 +126,6 @@ void VoiceAnimation::tick()
     int32_t s = 0;
     if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
         s = *value;
-    int32_t reach = s;
-    if (auto level = readLevel(level_ ? level_() : QStringLiteral("  0")))
-        reach = reachIndex(s, *level);
     // Clearing and relighting folded into one pass: the same frame, without repainting unchanged lamps.
-    showVoiceFrame(p_.w, voiceFrame(reach));
+    showVoiceFrame(p_.w, voiceLamps(s, readLevel(level_ ? level_() : QStringLiteral("  0"))));
 }

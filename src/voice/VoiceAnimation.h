@@ -27,6 +27,9 @@ double roundHalfEven(double x);
 std::optional<int32_t> spectrumValue(int32_t first, int32_t second);
 // R = |14 - (s / 6 + level)| rounded half to even.
 int32_t reachIndex(int32_t s, int16_t level);
+// The sixty lamps for one tick: spectrum value s and the console's level; a level that could not be
+// read leaves R at s, as the tick skips the step that failed.
+VoiceFrame voiceLamps(int32_t s, std::optional<int16_t> level);
 
 // The playback timer's tick: follows the engine (the play mode at a track's end is the transport's),
 // shows the elapsed time and lights the bars from the spectrum.

@@ -1,6 +1,6 @@
 #include "ColorButton.h"
 
-#include "Geometry.h"
+#include "Colors.h"
 
 #include <QPainter>
 #include <qdrawutil.h>

@@ -1,8 +1,10 @@
 #include "Controls.h"
 
 #include "ColorButton.h"
-#include "Geometry.h"
+#include "Colors.h"
+#include "Fonts.h"
 #include "TextFit.h"
+#include "Twips.h"
 
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &caption, const QRect &twips,
                   const LabelStyle &style)

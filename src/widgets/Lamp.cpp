@@ -1,6 +1,6 @@
 #include "Lamp.h"
 
-#include "Geometry.h"
+#include "Colors.h"
 
 #include <QMouseEvent>
 #include <QPainter>

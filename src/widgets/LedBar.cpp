@@ -1,6 +1,6 @@
 #include "LedBar.h"
 
-#include "widgets/Geometry.h"
+#include "widgets/Colors.h"
 
 #include <algorithm>
 #include <cmath>

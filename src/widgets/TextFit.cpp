@@ -1,6 +1,6 @@
 #include "TextFit.h"
 
-#include "Geometry.h"
+#include "Fonts.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>

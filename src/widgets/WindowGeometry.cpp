@@ -1,6 +1,6 @@
 #include "WindowGeometry.h"
 
-#include "Geometry.h"
+#include "Twips.h"
 
 #include <QGuiApplication>
 #include <QScreen>

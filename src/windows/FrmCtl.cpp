@@ -1,8 +1,10 @@
 #include "FrmCtl.h"
 
+#include "widgets/Colors.h"
 #include "widgets/Controls.h"
-#include "widgets/Geometry.h"
+#include "widgets/Fonts.h"
 #include "widgets/TextFit.h"
+#include "widgets/Twips.h"
 
 #include <QPainter>
 

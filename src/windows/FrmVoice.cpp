@@ -1,7 +1,9 @@
 #include "FrmVoice.h"
 
+#include "widgets/Colors.h"
 #include "widgets/Controls.h"
-#include "widgets/Geometry.h"
+#include "widgets/Fonts.h"
+#include "widgets/Twips.h"
 
 #include <QApplication>
 #include <QCloseEvent>

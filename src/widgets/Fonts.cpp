@@ -1,4 +1,4 @@
-#include "Geometry.h"
+#include "Fonts.h"
 
 QFont designFont(const QString &face, double points, int weight)
 {
