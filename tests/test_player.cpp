@@ -79,7 +79,7 @@ TEST(TrackOpening, ShowsTheTrackProperties)
         PlayerRig rig;
         rig.state().CurrentFile = QStringLiteral("/m/t.mp3");
         rig.engine->setTrack(c.d1, c.d2, c.channels, c.bitValue, c.rate, c.seconds);
-        rig.app->transport().OpenCurrentTrack();
+        rig.app->transport().openCurrentTrack();
         EXPECT_EQ(properties(rig.w()), QString::fromUtf8(c.shown));
         EXPECT_EQ(rig.engine->calls, Calls{"open:/m/t.mp3"});
         EXPECT_TRUE(rig.dialogs->messages.isEmpty());
@@ -91,13 +91,13 @@ TEST(TrackOpening, RefusedFileGivesOneMessageAndKeepsTheLabels)
     PlayerRig rig;
     rig.engine->setTrack("MPEG", "x", 2, 128, 44100, 185);
     rig.state().CurrentFile = QStringLiteral("/m/good.mp3");
-    rig.app->transport().OpenCurrentTrack();
+    rig.app->transport().openCurrentTrack();
     const QString before = properties(rig.w());
 
     rig.engine->openResult = false;
     rig.engine->errorOnFailure = ErrEmpty;
     rig.state().CurrentFile = QStringLiteral("/m/empty.mp3");
-    rig.app->transport().OpenCurrentTrack();
+    rig.app->transport().openCurrentTrack();
     EXPECT_EQ(rig.dialogs->messages, QStringList{QStringLiteral("ErrNo : 3 Open Error")});
     EXPECT_EQ(properties(rig.w()), before);
     EXPECT_FALSE(rig.app->transport().trackOpen());

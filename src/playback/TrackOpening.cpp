@@ -45,18 +45,18 @@ bool OpenCurrentTrack(const PlayerContext &p)
         const int32_t error = p.engine.vbmp3_getLastErrorNo();
         // The box runs its own event loop: a tick left running under it would take the stopped engine
         // for a track's end and move on to the next track.
-        p.w.Timer1->setEnabled(false);
-        p.w.lblState->setText(QStringLiteral("停止"));
-        ClearVoiceBars(p.w);
-        p.dialogs.message(&p.w, QStringLiteral("ErrNo : %1 Open Error").arg(error));
+        p.frmVoice.Timer1->setEnabled(false);
+        p.frmVoice.lblState->setText(QStringLiteral("停止"));
+        ClearVoiceBars(p.frmVoice);
+        p.dialogs.message(&p.frmVoice, QStringLiteral("ErrNo : %1 Open Error").arg(error));
         return false;
     }
-    p.w.lblTotalTime->setText(FormatPlayTime(info.TotalSeconds));
-    p.w.lblChannel->setText(info.Channels == 2 ? QStringLiteral("STEREO") : QStringLiteral("MONO"));
-    p.w.lblRate->setText(formatKiloHertz(info.SamplingRate));
+    p.frmVoice.lblTotalTime->setText(FormatPlayTime(info.TotalSeconds));
+    p.frmVoice.lblChannel->setText(info.Channels == 2 ? QStringLiteral("STEREO") : QStringLiteral("MONO"));
+    p.frmVoice.lblRate->setText(formatKiloHertz(info.SamplingRate));
     const QString pcm = QStringLiteral("WAVE_FORMAT_PCM");
     const bool pcmWave = fieldText(info.Description1) == pcm && fieldText(info.Description2) == pcm;
-    p.w.lblBit->setText(QString::number(info.BitValue));
-    p.w.lblBitLbl->setText(pcmWave ? QStringLiteral("bit/smp") : QStringLiteral("kbit/s"));
+    p.frmVoice.lblBit->setText(QString::number(info.BitValue));
+    p.frmVoice.lblBitLbl->setText(pcmWave ? QStringLiteral("bit/smp") : QStringLiteral("kbit/s"));
     return true;
 }

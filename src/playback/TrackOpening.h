@@ -13,7 +13,7 @@ struct PlayerContext {
     AppState &state;
     AudioEngine &engine;
     Dialogs &dialogs;
-    FrmVoice &w;
+    FrmVoice &frmVoice;
 };
 
 // The text up to, not including, its first NUL; a text without NUL whole.

@@ -16,7 +16,7 @@ public:
     static QString musicFileFilter();
 
     // OpenCurrentTrack, remembering whether the engine took the file.
-    void OpenCurrentTrack();
+    void openCurrentTrack();
     // Whether the current track is open in the engine; after a refusal START has nothing to play.
     bool trackOpen() const { return trackOpen_; }
 
@@ -48,6 +48,6 @@ private:
     void showCurrentTrack();
     void stopAtTrackEnd();
 
-    PlayerContext p_;
+    PlayerContext player_;
     bool trackOpen_ = true; // the start-up voice, or nothing; START needs a list before it plays anyway
 };

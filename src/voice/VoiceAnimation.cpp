@@ -90,7 +90,7 @@ void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame)
 }
 
 VoiceAnimation::VoiceAnimation(const PlayerContext &context, Transport &transport, LevelCaption level)
-    : p_(context), transport_(transport), level_(std::move(level))
+    : player_(context), transport_(transport), level_(std::move(level))
 {
 }
 
@@ -109,23 +109,23 @@ void VoiceAnimation::tick()
     int32_t elapsed = 0;
     int32_t state = PlayStateStopped;
     // A state that could not be queried is unknown, not "ended": the list does not move on it.
-    if (attempt([&] { state = p_.engine.vbmp3_getState(elapsed); })) {
+    if (attempt([&] { state = player_.engine.vbmp3_getState(elapsed); })) {
         if (state == PlayStateStopped) {
             if (!transport_.followTrackEnd())
                 return;
         } else if (state == PlayStatePlaying) {
-            p_.w.lblState->setText(QStringLiteral("再生中"));
+            player_.frmVoice.lblState->setText(QStringLiteral("再生中"));
         }
     }
 
-    if (p_.w.lblTotalTime->text() != kNoLength)
-        p_.w.lblTime->setText(FormatPlayTime(elapsed));
+    if (player_.frmVoice.lblTotalTime->text() != kNoLength)
+        player_.frmVoice.lblTime->setText(FormatPlayTime(elapsed));
 
     std::array<int32_t, kSpectrumSize> first{}, second{};
-    attempt([&] { p_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
+    attempt([&] { player_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
     int32_t s = 0;
     if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
         s = *value;
     // Clearing and relighting folded into one pass: the same frame, without repainting unchanged lamps.
-    showVoiceFrame(p_.w, voiceLamps(s, readLevel(level_ ? level_() : QStringLiteral("  0"))));
+    showVoiceFrame(player_.frmVoice, voiceLamps(s, readLevel(level_ ? level_() : QStringLiteral("  0"))));
 }

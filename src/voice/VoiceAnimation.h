@@ -47,7 +47,7 @@ public slots:
 private:
     void tick();
 
-    PlayerContext p_;
+    PlayerContext player_;
     Transport &transport_;
     LevelCaption level_;
 };
