@@ -1,4 +1,4 @@
-#include "support/ScriptedRandom.h"
+#include "support/TestRandom.h"
 #include "widgets/Geometry.h"
 #include "widgets/LedBar.h"
 

@@ -1,6 +1,6 @@
 #include "playback/PlayList.h"
+#include "support/AppRig.h"
 #include "support/PaintCounter.h"
-#include "support/PlayerRig.h"
 #include "voice/VoiceAnimation.h"
 
 #include <QCoreApplication>
@@ -45,7 +45,7 @@ std::vector<uint32_t> expectedLamps(const char *centre, const char *outer)
     return all;
 }
 
-struct TickRig : PlayerRig {
+struct TickRig : AppRig {
     QString level = QStringLiteral("  0");
     TickRig()
     {
