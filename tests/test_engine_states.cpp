@@ -1,7 +1,9 @@
 // Play, pause, restart, stop and the end, and the heard position they leave, on the silent output.
 #include "support/EngineFiles.h"
+#include "support/ManualSound.h"
 
 #include <chrono>
+#include <cmath>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -11,9 +13,41 @@
 using namespace fixtures;
 using namespace std::chrono_literals;
 
-TEST_F(Engine, StatesFollowPlayPauseRestartStopAndTheEnd)
+namespace {
+// The engine on an output and a clock the test drives: the heard position is exact to the frame.
+class EngineByHand : public ::testing::Test {
+protected:
+    static constexpr int kRate = 44100, kLatency = 512;
+    void SetUp() override { engine.vbmp3_init(); }
+
+    int64_t heardFrame() { return std::llround(engine.heardSeconds() * kRate); }
+    // Pulls frame by frame, at a standing clock, until the frame leaving the speaker is `frame`; the
+    // decoder is ready when it is, and past the end silence counts only once it has finished.
+    bool pullUntilHeard(int64_t frame)
+    {
+        return waitUntil([&] {
+            for (int i = 0; i < 4096 && heardFrame() < frame; ++i)
+                sound.pull(1);
+            return heardFrame() >= frame;
+        });
+    }
+    // The clock this many frames after the last pull (half a frame more, against rounding).
+    void framesAfterPull(double frames)
+    {
+        sound.moveTo(sound.lastPull() + std::chrono::duration_cast<ManualSound::Clock::duration>(
+                                            std::chrono::duration<double>((frames + 0.5) / kRate)));
+    }
+
+    ManualSound sound{kLatency};
+    Vbmp3Engine engine{sound.opener(), sound.clock()};
+    TrackInfo info{};
+};
+} // namespace
+
+TEST_F(EngineByHand, StatesFollowPlayPauseRestartStopAndTheEnd)
 {
-    const std::string path = Files::get().wav("states.wav", Wave{.seconds = 0.6});
+    const int64_t length = int64_t(0.6 * kRate);
+    const std::string path = Files::get().wav("states.wav", Wave{.rate = kRate, .seconds = 0.6});
     ASSERT_TRUE(engine.vbmp3_open(path, info));
     EXPECT_EQ(stateOf(engine), PlayStateStopped);
     engine.vbmp3_pause(); // nothing plays: stays stopped
@@ -21,20 +55,29 @@ TEST_F(Engine, StatesFollowPlayPauseRestartStopAndTheEnd)
 
     engine.vbmp3_play();
     EXPECT_EQ(stateOf(engine), PlayStatePlaying);
-    ASSERT_TRUE(waitUntil([&] { return engine.heardSeconds() > 0.1; }));
-    engine.vbmp3_pause();
-    EXPECT_EQ(stateOf(engine), PlayStatePaused);
-    engine.vbmp3_pause();
-    EXPECT_EQ(stateOf(engine), PlayStatePaused);
-    // Once the device's buffer has drained, a paused position stands still.
-    std::this_thread::sleep_for(50ms);
-    const double paused = engine.heardSeconds();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(engine.heardSeconds(), paused);
+    // What was pulled is heard a device buffer later, moving on with the clock between pulls.
+    ASSERT_TRUE(pullUntilHeard(4410));
+    EXPECT_EQ(heardFrame(), 4410);
+    framesAfterPull(256);
+    EXPECT_EQ(heardFrame(), 4410 + 256);
 
+    engine.vbmp3_pause();
+    EXPECT_EQ(stateOf(engine), PlayStatePaused);
+    engine.vbmp3_pause();
+    EXPECT_EQ(stateOf(engine), PlayStatePaused);
+    // The device plays its buffer out, then the position stands still; a paused engine gives silence.
+    framesAfterPull(kLatency);
+    EXPECT_EQ(heardFrame(), 4410 + kLatency);
+    ASSERT_TRUE(sound.pull(512));
+    framesAfterPull(kRate);
+    EXPECT_EQ(heardFrame(), 4410 + kLatency);
+
+    // The first frames pulled again are heard a buffer later: the position does not step back meanwhile.
     engine.vbmp3_restart();
     EXPECT_EQ(stateOf(engine), PlayStatePlaying);
-    ASSERT_TRUE(waitUntil([&] { return engine.heardSeconds() > paused; }));
+    ASSERT_TRUE(sound.pull(1));
+    EXPECT_EQ(heardFrame(), 4410 + kLatency);
+    ASSERT_TRUE(pullUntilHeard(4410 + kLatency + 1));
 
     engine.vbmp3_stop();
     int32_t elapsed = -1;
@@ -44,14 +87,22 @@ TEST_F(Engine, StatesFollowPlayPauseRestartStopAndTheEnd)
     engine.vbmp3_restart(); // only a paused file restarts
     EXPECT_EQ(stateOf(engine), PlayStateStopped);
 
-    // From the beginning again, to the end: 0 only once the last sample was heard.
+    // From the beginning again, to the end: every frame pulled, but the last ones still in the device's
+    // buffer, so it plays on until the last one has been heard, and not a frame longer.
     engine.vbmp3_play();
-    ASSERT_TRUE(waitUntil([&] { return stateOf(engine) == PlayStateStopped; }));
-    EXPECT_NEAR(engine.heardSeconds(), 0.6, 0.001);
+    ASSERT_TRUE(pullUntilHeard(length - kLatency + 1));
+    EXPECT_EQ(stateOf(engine), PlayStatePlaying);
+    framesAfterPull(kLatency - 2);
+    EXPECT_EQ(heardFrame(), length - 1);
+    EXPECT_EQ(stateOf(engine), PlayStatePlaying);
+    framesAfterPull(kLatency - 1);
+    EXPECT_EQ(engine.vbmp3_getState(elapsed), PlayStateStopped);
+    EXPECT_EQ(elapsed, 0);
+    EXPECT_EQ(heardFrame(), length);
     // And once more after the natural end.
     engine.vbmp3_play();
     EXPECT_EQ(stateOf(engine), PlayStatePlaying);
-    EXPECT_LT(engine.heardSeconds(), 0.6);
+    EXPECT_EQ(heardFrame(), 0);
 }
 
 TEST_F(Engine, ElapsedFollowsTheOutputClockNotTheDecoder)
