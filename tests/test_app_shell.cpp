@@ -1,11 +1,7 @@
-#include "app/App.h"
 #include "app/SingleInstance.h"
-#include "playback/engine/EngineFactory.h"
-#include "support/FakeDialogs.h"
-#include "support/FakeEngine.h"
-#include "widgets/Colors.h"
+#include "support/AppRig.h"
 #include "widgets/Controls.h"
-#include "widgets/RowWidth.h"
+#include "widgets/Colors.h"
 #include "widgets/WindowGeometry.h"
 
 #include <QAccessible>
@@ -24,11 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-QRect px(int l, int t, int w, int h)
-{
-    return QRect(l / 15, t / 15, w / 15, h / 15);
-}
 
 QString accessibleText(QWidget *w, QAccessible::Text which)
 {
@@ -64,46 +55,26 @@ TEST(FrmVoiceLayout, WindowIsFixedWithTitleBarCloseAndMinimiseOnly)
     EXPECT_EQ(QFontInfo(w.font()).family(), QStringLiteral("IPAPGothic"));
 }
 
-TEST(FrmVoiceLayout, PushButtonsMatchTheTableInTabOrder)
+// Tab walks the push buttons in this order and back to the first; each tells assistive technology its
+// caption and its tooltip.
+TEST(FrmVoiceLayout, ButtonsAreReachedInTabOrderAndExposeCaptionAndTooltip)
 {
-    struct Row {
-        const char *name, *caption;
-        int left, top;
-        uint32_t face;
-        int pixelSize; // points at 96 dpi
-        const char *tooltip;
-    };
-    const Row rows[] = {
-        {"cmdStart", "START", 150, 300, 65535, 12, "再生"},
-        {"cmdFile", "FILE", 3150, 300, 65535, 12, "音声ﾌｧｲﾙｵｰﾌﾟﾝ"},
-        {"cmdPause", "PAUSE", 150, 1350, 65535, 12, "一時停止"},
-        {"cmdStop", "STOP", 3150, 1350, 65535, 12, "停止"},
-        {"cmdPrev", "SKIP PREV", 150, 2400, 255, 12, "前の曲"},
-        {"cmdNext", "SKIP NEXT", 3150, 2400, 255, 12, "次の曲"},
-        {"cmdRepeat", "REPEAT", 150, 3450, 255, 11, "リピート"},
-        {"cmdMode", "MODE", 3150, 3450, 255, 12, "再生ﾓｰﾄﾞ"},
-        {"cmdCtl", "CTL ON", 150, 4500, 255, 13, "常に表示"},
-        {"cmdClose", "CLOSE", 3150, 4500, 255, 12, "閉じる"},
-    };
+    const char *order[] = {"cmdStart", "cmdFile",   "cmdPause", "cmdStop", "cmdPrev",
+                           "cmdNext",  "cmdRepeat", "cmdMode",  "cmdCtl",  "cmdClose"};
     FrmVoice w;
     const auto buttons = w.buttons();
     QWidget *expectedNext = nullptr;
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        const Row &r = rows[i];
-        auto *b = w.findChild<ColorButton *>(QString::fromUtf8(r.name));
-        ASSERT_NE(b, nullptr) << r.name;
-        EXPECT_EQ(b, buttons[i]) << r.name;
-        EXPECT_EQ(b->caption(), QString::fromUtf8(r.caption)) << r.name;
-        EXPECT_EQ(b->geometry(), px(r.left, r.top, 825, 495)) << r.name;
-        EXPECT_EQ(b->faceColor(), r.face) << r.name;
-        EXPECT_EQ(b->font().pixelSize(), r.pixelSize) << r.name;
-        EXPECT_EQ(b->font().weight(), QFont::Bold) << r.name;
-        EXPECT_EQ(QFontInfo(b->font()).family(), QStringLiteral("IPAPGothic")) << r.name;
-        EXPECT_EQ(b->toolTip(), QString::fromUtf8(r.tooltip)) << r.name;
-        EXPECT_EQ(accessibleText(b, QAccessible::Name), QString::fromUtf8(r.caption)) << r.name;
-        EXPECT_EQ(accessibleText(b, QAccessible::Description), QString::fromUtf8(r.tooltip)) << r.name;
+    for (size_t i = 0; i < std::size(order); ++i) {
+        const char *name = order[i];
+        auto *b = w.findChild<ColorButton *>(QString::fromUtf8(name));
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_EQ(b, buttons[i]) << name;
+        EXPECT_FALSE(b->caption().isEmpty()) << name;
+        EXPECT_FALSE(b->toolTip().isEmpty()) << name;
+        EXPECT_EQ(accessibleText(b, QAccessible::Name), b->caption()) << name;
+        EXPECT_EQ(accessibleText(b, QAccessible::Description), b->toolTip()) << name;
         if (expectedNext) {
-            EXPECT_EQ(b, expectedNext) << r.name << " out of tab order";
+            EXPECT_EQ(b, expectedNext) << name << " out of tab order";
         }
         // The next widget that Tab reaches.
         QWidget *next = b->nextInFocusChain();
@@ -114,10 +85,11 @@ TEST(FrmVoiceLayout, PushButtonsMatchTheTableInTabOrder)
     EXPECT_EQ(expectedNext, w.cmdStart); // the chain closes
 }
 
-TEST(FrmVoiceLayout, FramesLampsAndPanelsStandWhereDesigned)
+// Each frame lies around its button and behind it, transparent inside.
+TEST(FrmVoiceLayout, FramesSurroundTheirButtonsFromBehind)
 {
     FrmVoice w;
-    // Label1 index to the button it frames; each frame lies behind its button.
+    // Label1 index to the button it frames.
     const char *framed[10] = {"cmdFile", "cmdStart",  "cmdPause", "cmdPrev", "cmdStop",
                               "cmdNext", "cmdRepeat", "cmdCtl",   "cmdMode", "cmdClose"};
     const QObjectList &children = w.children();
@@ -126,76 +98,28 @@ TEST(FrmVoiceLayout, FramesLampsAndPanelsStandWhereDesigned)
         QLabel *frame = w.Label1[i];
         EXPECT_EQ(frame->geometry(), b->geometry().adjusted(-2, -2, 2, 2)) << i;
         EXPECT_TRUE(frame->text().isEmpty());
-        EXPECT_FALSE(frame->autoFillBackground()) << i; // transparent inside
+        EXPECT_FALSE(frame->autoFillBackground()) << i;
         EXPECT_NE(frame->frameShape(), QFrame::NoFrame) << i;
         EXPECT_LT(children.indexOf(frame), children.indexOf(b)) << i;
     }
-
-    // Design colours, outer end (index 0) to the centre line (index 9).
-    const uint32_t outer[10] = {32, 32, 32, 32, 131146, 131146, 786581, 786581, 255, 255};
-    const uint32_t upperCentre[10] = {32, 32, 131146, 131146, 786581, 786581, 255, 255, 255, 255};
-    const uint32_t lowerCentre[10] = {32, 32, 131146, 131146, 786581, 852132, 255, 255, 255, 255};
-    for (int a = 1; a <= 6; ++a) {
-        const int left = a <= 2 ? 1260 : a <= 4 ? 1890 : 2520;
-        const uint32_t *colours = a == 3 ? upperCentre : a == 4 ? lowerCentre : outer;
-        for (int i = 0; i < 10; ++i) {
-            Lamp *lamp = w.voiceArray(a)[size_t(i)];
-            const int top = a % 2 ? 120 + 150 * i : 2970 - 150 * i;
-            EXPECT_EQ(lamp->geometry(), px(left, top, 345, 105)) << a << "," << i;
-            EXPECT_EQ(lamp->color(), colours[i]) << a << "," << i;
-        }
-    }
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(w.lblSide[i]->geometry(), px(1170, 3150 + 660 * int(i), 285, 645));
-        EXPECT_EQ(w.lblDsp[i]->geometry(), px(1710, 3150 + 660 * int(i), 1245, 645));
-        EXPECT_EQ(w.lblSide[i]->color(), Colors::Grey);
-        EXPECT_EQ(w.lblDsp[i]->color(), Colors::Grey);
-        EXPECT_TRUE(w.lblSide[i]->isEnabled());
-    }
-    EXPECT_EQ(QFontInfo(w.lblDsp[0]->font()).family(), QStringLiteral("IPAPGothic"));
-    EXPECT_EQ(w.lblDsp[0]->font().pixelSize(), 15);
-    EXPECT_EQ(w.Timer1->interval(), 60);
-    EXPECT_FALSE(w.Timer1->isEnabled());
-    EXPECT_EQ(w.Timer2->interval(), 200);
-    EXPECT_TRUE(w.Timer2->isEnabled());
 }
 
-TEST(FrmVoiceLayout, InformationLabelsMatchTheTable)
+// The information labels tell assistive technology their text, and stand in front of the panels.
+TEST(FrmVoiceLayout, InformationLabelsExposeTheirTextInFrontOfThePanels)
 {
-    struct Row {
-        const char *name, *caption;
-        int left, top, width, height;
-        Qt::Alignment align;
-        int pixelSize; // 0: the window's default font
-    };
-    const auto R = Qt::AlignRight, L = Qt::AlignLeft, C = Qt::AlignHCenter;
-    const Row rows[] = {
-        {"lblMusicCnt", "99", 1740, 3150, 255, 195, R, 13},    {"Label6", "/", 1980, 3180, 135, 165, L, 0},
-        {"lblTotal", "99", 2100, 3150, 225, 195, L, 13},       {"lblRepeat", "REPEAT", 2340, 3180, 615, 165, C, 11},
-        {"Label3", "再生時間", 1740, 3390, 765, 195, L, 0},    {"lblTime", "00:00", 1770, 3570, 495, 195, C, 13},
-        {"Label2", "/", 2280, 3570, 135, 195, C, 13},          {"lblTotalTime", "00:00", 2430, 3570, 495, 195, C, 13},
-        {"lblMode", "ALL PLAY", 1710, 3840, 1245, 195, C, 15}, {"lblState", "停止", 1710, 4170, 1245, 285, C, 16},
-        {"lblChannel", "STEREO", 1740, 4500, 765, 165, C, 0},  {"lblRate", "0", 1770, 4680, 495, 195, R, 0},
-        {"Label5", "kHz", 2340, 4680, 405, 195, L, 0},         {"lblBit", "0", 1770, 4890, 495, 195, R, 0},
-        {"lblBitLbl", "kbit/s", 2310, 4890, 645, 195, L, 0},
-    };
+    const char *names[] = {"lblMusicCnt", "Label6",  "lblTotal",     "lblRepeat", "Label3",
+                           "lblTime",     "Label2",  "lblTotalTime", "lblMode",   "lblState",
+                           "lblChannel",  "lblRate", "Label5",       "lblBit",    "lblBitLbl"};
     FrmVoice w;
     const QObjectList &children = w.children();
-    for (const Row &r : rows) {
-        auto *label = w.findChild<QLabel *>(QString::fromUtf8(r.name));
-        ASSERT_NE(label, nullptr) << r.name;
-        EXPECT_EQ(label->text(), QString::fromUtf8(r.caption)) << r.name;
-        EXPECT_EQ(accessibleText(label, QAccessible::Name), QString::fromUtf8(r.caption)) << r.name;
-        EXPECT_EQ(label->geometry(), px(r.left, r.top, r.width, r.height)) << r.name;
-        EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask, r.align) << r.name;
-        EXPECT_FALSE(label->autoFillBackground()) << r.name;
-        EXPECT_EQ(label->frameShape(), QFrame::NoFrame) << r.name;
-        EXPECT_EQ(labelTextColor(label), 0u) << r.name;
-        EXPECT_EQ(QFontInfo(label->font()).family(), QStringLiteral("IPAPGothic")) << r.name;
-        EXPECT_EQ(label->font().weight(), QFont::Normal) << r.name;
-        EXPECT_EQ(label->font().pixelSize(), r.pixelSize ? r.pixelSize : w.font().pixelSize()) << r.name;
+    for (const char *name : names) {
+        auto *label = w.findChild<QLabel *>(QString::fromUtf8(name));
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_FALSE(label->text().isEmpty()) << name;
+        EXPECT_EQ(accessibleText(label, QAccessible::Name), label->text()) << name;
+        EXPECT_FALSE(label->autoFillBackground()) << name;
         for (Lamp *panel : w.lblDsp)
-            EXPECT_LT(children.indexOf(panel), children.indexOf(label)) << r.name << " behind a panel";
+            EXPECT_LT(children.indexOf(panel), children.indexOf(label)) << name << " behind a panel";
     }
 }
 
@@ -205,35 +129,22 @@ namespace {
 
 struct AppFixture : ::testing::Test {
     QTemporaryDir folder;
-    FakeEngine *engine = nullptr;
+    std::unique_ptr<AppRig> rig;
+    App *app = nullptr;
+    FakeEngine *engine = nullptr; // with the fake engine
     FakeDialogs *dialogs = nullptr;
-    std::unique_ptr<App> app;
 
     QString voicePath() const { return folder.path() + QStringLiteral("/voice_kidou.wav"); }
 
-    void makeApp(std::unique_ptr<AudioEngine> realEngine = nullptr)
+    void makeApp(AppRig::Engine kind = AppRig::Engine::Fake)
     {
-        AppParts parts;
-        if (realEngine) {
-            parts.engine = std::move(realEngine);
-        } else {
-            auto fake = std::make_unique<FakeEngine>();
-            engine = fake.get();
-            parts.engine = std::move(fake);
-        }
-        auto fakeDialogs = std::make_unique<FakeDialogs>();
-        dialogs = fakeDialogs.get();
-        parts.dialogs = std::move(fakeDialogs);
-        parts.random = std::make_unique<ClockRandom>();
-        parts.ownFolder = folder.path();
-        app = std::make_unique<App>(std::move(parts));
+        rig.reset(); // one program at a time
+        rig = std::make_unique<AppRig>(AppRig::Options{.engine = kind, .ownFolder = folder.path()});
+        app = rig->app.get();
+        engine = rig->engine;
+        dialogs = rig->dialogs;
     }
-
-    void runLightShow()
-    {
-        for (int tick = 0; tick < 10; ++tick)
-            emit app->frmVoice().Timer2->Timer();
-    }
+    void runLightShow() { rig->runLightShow(); }
 };
 
 } // namespace
@@ -342,7 +253,7 @@ TEST_F(AppFixture, MissingEmptyOrForeignVoiceFailsWithTheRealEngine)
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(c.content);
         }
-        makeApp(createAudioEngine());
+        makeApp(AppRig::Engine::Real);
         app->start();
         ASSERT_EQ(dialogs->messages.size(), 1) << c.what;
         EXPECT_TRUE(QRegularExpression(QStringLiteral("^ErrNo : [0-9]+ Open Error$"))
@@ -353,7 +264,7 @@ TEST_F(AppFixture, MissingEmptyOrForeignVoiceFailsWithTheRealEngine)
         EXPECT_FALSE(app->frmPower().ifLoaded()->isVisible()) << c.what;
         runLightShow();
         EXPECT_EQ(app->frmVoice().focusWidget(), app->frmVoice().cmdStart) << c.what;
-        app.reset();
+        rig.reset();
     }
 }
 
@@ -365,14 +276,7 @@ TEST_F(AppFixture, VoiceIsFoundBesideTheProgramOrInTheInstalledDataFolder)
     const QString bin = folder.path() + QStringLiteral("/bin");
     const QString beside = bin + QStringLiteral("/voice_kidou.wav");
     const QString installed = folder.path() + QStringLiteral("/share/voicebox/voice_kidou.wav");
-    auto pathWith = [&] {
-        AppParts parts;
-        parts.engine = std::make_unique<FakeEngine>();
-        parts.dialogs = std::make_unique<FakeDialogs>();
-        parts.random = std::make_unique<ClockRandom>();
-        parts.ownFolder = bin;
-        return App(std::move(parts)).startupVoicePath();
-    };
+    auto pathWith = [&] { return AppRig({.ownFolder = bin}).app->startupVoicePath(); };
     EXPECT_EQ(pathWith(), beside); // neither: the open reports the missing file
     QFile(installed).open(QIODevice::WriteOnly);
     EXPECT_EQ(pathWith(), installed);
@@ -385,7 +289,7 @@ TEST_F(AppFixture, CloseBoxStopsFreesUnloadsAndEnds)
     makeApp();
     app->start();
     runLightShow();
-    QSignalSpy quit(app.get(), &App::quitRequested);
+    QSignalSpy quit(app, &App::quitRequested);
     engine->clearCalls();
     app->frmVoice().close();
     EXPECT_EQ(engine->commands(), (std::vector<std::string>{"stop", "free"}));
@@ -401,7 +305,7 @@ TEST_F(AppFixture, CloseButtonFreesAndEndsAtOnceDuringPlayback)
     app->start();
     runLightShow();
     ASSERT_EQ(engine->state, PlayStatePlaying);
-    QSignalSpy quit(app.get(), &App::quitRequested);
+    QSignalSpy quit(app, &App::quitRequested);
     engine->clearCalls();
     QTest::mouseClick(app->frmVoice().cmdClose, Qt::LeftButton);
     EXPECT_EQ(engine->commands(), std::vector<std::string>{"free"});
@@ -430,7 +334,7 @@ TEST_F(AppFixture, NothingRunsAfterAnyEndFreesTheEngine)
         app->state().ListLoaded = 1;
         app->frmVoice().cmdStart->click();
         ASSERT_TRUE(app->frmVoice().Timer1->isTicking());
-        QSignalSpy quit(app.get(), &App::quitRequested);
+        QSignalSpy quit(app, &App::quitRequested);
 
         row.end(*app);
         runEventsAsAModalBoxWould(200);
@@ -477,21 +381,6 @@ TEST_F(AppFixture, AfterTheLightShowTheScreenShowsButtonsNormalAndDarkLamps)
     EXPECT_EQ(at(v.lblVoice1[0], -20, 2), 0u); // the black window between lamps and buttons
     if (::testing::Test::HasFailure())
         shot.save(QStringLiteral(VB_BINARY_DIR "/app_shell_after_light_show.png"));
-}
-
-TEST(RowWidth, SumsInFloatAndRoundsHalvesToEvenIntoSixteenBits)
-{
-    struct Case {
-        std::array<float, 3> widths; // unused places hold 0, which the sum ignores
-        int16_t expected;
-    };
-    const Case cases[] = {
-        {{7860, 4230, 6330}, 18420}, {{0.5f}, 0},  {{1.5f}, 2},         {{2.5f}, 2},
-        {{1000.25f, 0.25f}, 1000},   {{-0.5f}, 0}, {{32767.4f}, 32767}, {{30000, 4000}, 32767},
-        {{-40000}, -32768},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(RowWidth({c.widths[0], c.widths[1], c.widths[2]}), c.expected) << c.widths[0];
 }
 
 // Without a runtime folder the lock goes in a folder under the temporary folder that only this user

@@ -1,5 +1,5 @@
 #include "playback/TrackOpening.h"
-#include "support/InstrumentApp.h"
+#include "support/Screenshots.h"
 #include "windows/FrmVoice.h"
 
 #include <QImage>

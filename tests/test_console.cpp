@@ -1,7 +1,6 @@
-#include "app/App.h"
 #include "console/Arrangement.h"
-#include "support/FakeDialogs.h"
-#include "support/FakeEngine.h"
+#include "support/AppRig.h"
+#include "widgets/Twips.h"
 #include "widgets/Colors.h"
 #include "widgets/RowWidth.h"
 #include "widgets/Twips.h"
@@ -18,14 +17,11 @@ namespace {
 constexpr float kScreen = 19200; // 1280 px
 constexpr float kVoiceTop = 1500;
 
-std::unique_ptr<App> makeApp(Arrangement::ScreenWidth screen = [] { return kScreen; })
+// The program on a screen of kScreen twips; the real screen for the tests that look at it.
+AppRig::Options onScreen(
+    Arrangement::ScreenWidth screen = [] { return kScreen; }, bool start = false)
 {
-    AppParts parts;
-    parts.engine = std::make_unique<FakeEngine>();
-    parts.dialogs = std::make_unique<FakeDialogs>();
-    parts.random = std::make_unique<ClockRandom>();
-    parts.screenWidth = std::move(screen);
-    return std::make_unique<App>(std::move(parts));
+    return {.screenWidth = std::move(screen), .start = start};
 }
 
 void click(QPushButton *b)
@@ -57,7 +53,8 @@ TEST(LevelButtons, MoveTheCaptionOneStepAndStopAtNine)
         {"-2", '+', "-1"},   {"-9", '+', "-8"},   {"  0", '-', "-1"},  {"  1", '-', "  0"},
         {"  9", '-', "  8"}, {"-8", '-', "-9"},   {"-9", '-', "-9"},
     };
-    auto app = makeApp();
+    AppRig rig(onScreen());
+    App *app = rig.app.get();
     FrmCtl &ctl = app->frmCtl().get();
     EXPECT_EQ(ctl.lblLebel->text(), QStringLiteral("  0"));
     for (const auto &c : cases) {
@@ -80,7 +77,8 @@ TEST(LevelButtons, MoveTheCaptionOneStepAndStopAtNine)
 
 TEST(ConsoleToggle, ShowsAndHidesTheDockedConsoleAndKeepsTheLevel)
 {
-    auto app = makeApp();
+    AppRig rig(onScreen());
+    App *app = rig.app.get();
     FrmVoice &voice = app->frmVoice();
     setWindowLeft(&voice, 390.5f);
     setWindowTop(&voice, kVoiceTop);
@@ -151,7 +149,8 @@ TEST(Arrangement, EveryTransitionOfBothButtons)
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "(" << c.meterBefore << ", " << c.powerBefore << ") "
                                         << (c.button == Rpm ? "RPM DISPLAY" : "POWER DISPLAY"));
-        auto app = makeApp();
+        AppRig rig(onScreen());
+        App *app = rig.app.get();
         enterState(*app, c.meterBefore, c.powerBefore);
         FrmCtl &ctl = app->frmCtl().get();
         const FrmMetar *meterBefore = app->frmMetar().ifLoaded();
@@ -207,7 +206,8 @@ TEST(Arrangement, AfterAFailedStartUpVoiceTheFirstClickUnloadsTheHiddenWindow)
 {
     for (const bool rpm : {true, false}) {
         SCOPED_TRACE(rpm ? "RPM DISPLAY" : "POWER DISPLAY");
-        auto app = makeApp();
+        AppRig rig(onScreen());
+        App *app = rig.app.get();
         enterState(*app, -1, -1, false);
         FrmCtl &ctl = app->frmCtl().get();
         ColorButton *button = rpm ? ctl.cmdMetar : ctl.cmdPower;
@@ -242,15 +242,28 @@ TEST(Arrangement, RowWidthRoundsHalfToEvenAndClampsPastSixteenBits)
         int16_t expected;
     };
     const Case cases[] = {
-        {{7860, 4230, 6330}, 18420},  {{4230.5f}, 4230},       {{4231.5f}, 4232},
-        {{7860, 0.25f, 0.25f}, 7860}, {{20000, 12767}, 32767}, {{20000, 12768}, 32767},
+        {{7860, 4230, 6330}, 18420},
+        {{4230.5f}, 4230},
+        {{4231.5f}, 4232},
+        {{0.5f}, 0},
+        {{1.5f}, 2},
+        {{2.5f}, 2},
+        {{-0.5f}, 0},
+        {{1000.25f, 0.25f}, 1000},
+        {{7860, 0.25f, 0.25f}, 7860},
+        {{32767.4f}, 32767},
+        {{20000, 12767}, 32767},
+        {{20000, 12768}, 32767},
+        {{30000, 4000}, 32767},
         {{30000, 4230, 6330}, 32767},
+        {{-40000}, -32768},
     };
     for (const auto &c : cases)
         EXPECT_EQ(RowWidth(c.widths), c.expected) << *c.widths.begin();
 
     // A meter window too wide for 16 bits centres the row on 32767 twips instead of a wrapped width.
-    auto app = makeApp();
+    AppRig rig(onScreen());
+    App *app = rig.app.get();
     enterState(*app, -1, 0);
     app->frmMetar().get().setFixedSize(twipsToPixels(30000), twipsToPixels(5640));
     click(app->frmCtl().get().cmdPower);
@@ -286,13 +299,12 @@ TEST(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
 {
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
         GTEST_SKIP() << "needs an X screen";
-    auto app = makeApp(&Arrangement::primaryScreenWidth);
+    // The real start-up places the row; the light sequence ends with the window taking input.
+    AppRig rig(onScreen(&Arrangement::primaryScreenWidth, true));
+    ASSERT_TRUE(rig.lightShowDone());
+    App *app = rig.app.get();
     const float screen = Arrangement::primaryScreenWidth();
     FrmVoice &voice = app->frmVoice();
-
-    // The real start-up places the row; the light sequence ends with the window taking input.
-    app->start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !voice.Timer2->isEnabled() && voice.inputEnabled(); }, 10000));
     FrmMetar &meter = app->frmMetar().get();
     FrmPower &power = app->frmPower().get();
     const float voiceTop = windowTop(&voice);
@@ -335,11 +347,11 @@ TEST(ArrangementOnScreen, WindowMovedFromOutsideIsWhereTheProgramPlacesFrom)
 {
     if (QGuiApplication::platformName() != QStringLiteral("xcb"))
         GTEST_SKIP() << "needs an X screen";
-    auto app = makeApp(&Arrangement::primaryScreenWidth);
+    AppRig rig(onScreen(&Arrangement::primaryScreenWidth, true));
+    ASSERT_TRUE(rig.lightShowDone());
+    App *app = rig.app.get();
     const float screen = Arrangement::primaryScreenWidth();
     FrmVoice &voice = app->frmVoice();
-    app->start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !voice.Timer2->isEnabled() && voice.inputEnabled(); }, 10000));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&voice));
 
     const QPoint moved = voice.pos() + QPoint(37, 113);

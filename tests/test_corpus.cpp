@@ -1,7 +1,7 @@
 #include "playback/TrackOpening.h"
 #include "playback/engine/EngineFactory.h"
+#include "support/AppRig.h"
 #include "support/Corpus.h"
-#include "support/PlayerRig.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -63,7 +63,7 @@ TEST(Corpus, EveryFileOpensWithItsPropertiesOrIsRefusedWithItsNumber)
 TEST(Corpus, FileButtonShowsPropertiesOrOneOpenError)
 {
     Corpus &corpus = Corpus::get();
-    EngineAppRig rig;
+    AppRig rig{{.engine = AppRig::Engine::Real}};
     FrmVoice &w = rig.w();
     // Every file of the corpus is a music name, so each choice lists them all.
     const QString total = QString::number(corpus.files.size());

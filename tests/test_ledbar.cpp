@@ -1,4 +1,4 @@
-#include "support/ScriptedRandom.h"
+#include "support/TestRandom.h"
 #include "widgets/Colors.h"
 #include "widgets/LedBar.h"
 

@@ -1,5 +1,6 @@
 #include "meter/MeterController.h"
-#include "support/InstrumentApp.h"
+#include "support/AppRig.h"
+#include "support/Screenshots.h"
 #include "widgets/Colors.h"
 #include "windows/FrmMetar.h"
 
@@ -12,7 +13,7 @@ using namespace Colors;
 
 // A loaded meter window whose arc and six gauges were given these first targets.
 struct MeterRig {
-    InstrumentApp rig;
+    AppRig rig{{.random = AppRig::Random::Scripted}};
     FrmMetar *w = nullptr;
     MeterController *c = nullptr;
 
@@ -161,7 +162,7 @@ TEST(GaugeFace, ShowsEveryArcLampAndHidesNoOtherControl)
 // The real window on screen: the arc lit through the face's opening, the readout, the gauge bars.
 TEST(MeterWindow, ScreenshotShowsArcReadoutAndGauges)
 {
-    InstrumentApp rig;
+    AppRig rig{{.random = AppRig::Random::Scripted}};
     rig.random->fallback = 0.999; // the arc climbs to 35 lamps and every gauge to 7, and they stay
     FrmMetar &w = rig.app->frmMetar().get();
     w.move(0, 0);

@@ -1,7 +1,8 @@
 #include "playback/FileNames.h"
 #include "playback/PlayList.h"
+#include "support/AppRig.h"
 #include "support/AudioFixtures.h"
-#include "support/PlayerRig.h"
+#include "support/Wait.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -30,17 +31,6 @@ bool listed(AppState &s, const QString &path)
         if (s.PlayList[size_t(i)] == path)
             return true;
     return false;
-}
-
-bool waitUntil(const std::function<bool()> &pred, std::chrono::milliseconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 } // namespace
 
@@ -79,7 +69,7 @@ TEST(Names, OddNamesPlayAndWhatIsNotAFileIsRefused)
         inList += c.inList;
     }
 
-    EngineAppRig rig;
+    AppRig rig{{.engine = AppRig::Engine::Real}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = qs(folder.file(c.name));
@@ -136,7 +126,7 @@ TEST(Names, NamesThatAreNotUtf8Play)
     const std::string latin1 = "b\xe9.wav", shiftJis = "\x8b\xc8.wav";
     for (const std::string &name : {std::string("a.wav"), latin1, std::string("c.wav"), shiftJis})
         ASSERT_TRUE(writeWav(folder.file(name), Wave{.seconds = 2})) << name;
-    EngineAppRig rig;
+    AppRig rig{{.engine = AppRig::Engine::Real}};
     rig.choose(qs(folder.file("a.wav")));
     ASSERT_EQ(rig.state().PlayCount, 4);
     rig.w().cmdStart->click();
@@ -168,7 +158,7 @@ TEST(Names, FilesChangedBetweenListingAndPlaying)
     const Wave threeSeconds{.seconds = 3};
     for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
         ASSERT_TRUE(writeWav(folder.file(name), threeSeconds));
-    EngineAppRig rig;
+    AppRig rig{{.engine = AppRig::Engine::Real}};
     rig.choose(qs(folder.file("a.wav")));
     ASSERT_EQ(rig.state().PlayCount, 4);
 
@@ -215,18 +205,18 @@ TEST(Names, FileCutWhilePlayingEndsAsATrackEnd)
         std::string path;
         uintmax_t keep; // bytes left: about half a second, cut inside a sample or a frame
     } cases[] = {{wav, 44 + 44100 / 2 * 2 + 1}, {mp3, 8000 + 7}};
-    EngineAppRig rig;
+    AppRig rig{{.engine = AppRig::Engine::Real}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         TrackInfo info{};
-        ASSERT_TRUE(rig.engine().vbmp3_open(c.path, info));
+        ASSERT_TRUE(rig.app->engine().vbmp3_open(c.path, info));
         ASSERT_EQ(info.TotalSeconds, 8);
-        rig.engine().vbmp3_play();
+        rig.app->engine().vbmp3_play();
         ASSERT_EQ(rig.playState(), PlayStatePlaying);
         std::filesystem::resize_file(c.path, c.keep);
         // The limit only keeps a hang from holding the run up; the whole file would end in 8 s.
         EXPECT_TRUE(waitUntil([&] { return rig.playState() == PlayStateStopped; }, 30s));
-        rig.engine().vbmp3_play(); // what is left plays again from the start and ends again
+        rig.app->engine().vbmp3_play(); // what is left plays again from the start and ends again
         EXPECT_TRUE(waitUntil([&] { return rig.playState() == PlayStateStopped; }, 30s));
     }
 }
@@ -243,7 +233,7 @@ TEST(Names, TenThousandFilesAreAllListed)
         std::snprintf(name, sizeof name, "track%05d.wav", i);
         ASSERT_EQ(::link(first.c_str(), folder.file(name).c_str()), 0) << name;
     }
-    EngineAppRig rig;
+    AppRig rig{{.engine = AppRig::Engine::Real}};
     QElapsedTimer timer;
     timer.start();
     rig.choose(qs(folder.file("track05000.wav")));

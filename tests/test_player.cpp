@@ -1,7 +1,7 @@
 #include "playback/PlayList.h"
 #include "playback/TrackOpening.h"
 #include "playback/engine/SpectrumAnalyzer.h"
-#include "support/PlayerRig.h"
+#include "support/AppRig.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,14 +29,6 @@ QStringList listed(const AppState &s)
     for (int i = 0; i < s.PlayCount; ++i)
         out.append(titleOf(s.PlayList[size_t(i)]));
     return out;
-}
-
-// The five property labels, in one text for comparing.
-QString properties(FrmVoice &w)
-{
-    return QStringList{w.lblTotalTime->text(), w.lblChannel->text(), w.lblRate->text(), w.lblBit->text(),
-                       w.lblBitLbl->text()}
-        .join(u'|');
 }
 
 } // namespace
@@ -76,7 +68,7 @@ TEST(TrackOpening, ShowsTheTrackProperties)
         {"MPEG", "", 6, 320, 48000, 0, "00:00|MONO|48|320|kbit/s"},
     };
     for (const auto &c : cases) {
-        PlayerRig rig;
+        AppRig rig;
         rig.state().CurrentFile = QStringLiteral("/m/t.mp3");
         rig.engine->setTrack(c.d1, c.d2, c.channels, c.bitValue, c.rate, c.seconds);
         rig.app->transport().openCurrentTrack();
@@ -88,7 +80,7 @@ TEST(TrackOpening, ShowsTheTrackProperties)
 
 TEST(TrackOpening, RefusedFileGivesOneMessageAndKeepsTheLabels)
 {
-    PlayerRig rig;
+    AppRig rig;
     rig.engine->setTrack("MPEG", "x", 2, 128, 44100, 185);
     rig.state().CurrentFile = QStringLiteral("/m/good.mp3");
     rig.app->transport().openCurrentTrack();
@@ -106,7 +98,7 @@ TEST(TrackOpening, RefusedFileGivesOneMessageAndKeepsTheLabels)
 class PlayListFolder : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    PlayerRig rig;
+    AppRig rig;
     QString path(const QString &name) const { return dir.path() + u'/' + name; }
     void choose(const QString &name)
     {
@@ -274,7 +266,7 @@ TEST(Transport, StateTable)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        PlayerRig rig;
+        AppRig rig;
         rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")}, 1);
         rig.state().ListLoaded = row.listLoaded;
         rig.engine->state = row.engineState;
@@ -298,7 +290,7 @@ TEST(Transport, StateTable)
 
 TEST(Transport, RepeatAndModeOnlyFlipFlagsAndLabels)
 {
-    PlayerRig rig;
+    AppRig rig;
     rig.w().cmdRepeat->click();
     EXPECT_EQ(rig.state().RepeatOn, 1);
     EXPECT_FALSE(rig.w().lblRepeat->isHidden());
@@ -329,7 +321,7 @@ TEST(Transport, SkipsWrapAtBothEnds)
         {2, &FrmVoice::cmdNext, 0}, {0, &FrmVoice::cmdNext, 1}, {0, &FrmVoice::cmdPrev, 2}, {2, &FrmVoice::cmdPrev, 1}};
     const QStringList paths = {QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")};
     for (const auto &c : cases) {
-        PlayerRig rig;
+        AppRig rig;
         rig.loadList(paths, c.from);
         (rig.w().*c.button)->click();
         EXPECT_EQ(rig.state().PlayPos, c.to);
@@ -342,7 +334,7 @@ TEST(Transport, SkipsWrapAtBothEnds)
 
 TEST(Transport, VanishedTrackGivesTheMessageAndPlaysNothingStale)
 {
-    PlayerRig rig;
+    AppRig rig;
     rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/gone.mp3"), QStringLiteral("/m/c.mp3")}, 0);
     rig.w().cmdStart->click();
     ASSERT_TRUE(rig.w().Timer1->isTicking());
@@ -384,7 +376,7 @@ TEST(Transport, RefusedTrackStopsEverythingBeforeItsOneMessage)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        PlayerRig rig;
+        AppRig rig;
         rig.loadList({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3"), QStringLiteral("/m/c.mp3")}, row.from);
         rig.state().RepeatOn = row.repeat;
         rig.engine->first[SpectrumAnalyzer::kVoiceBand] = rig.engine->second[SpectrumAnalyzer::kVoiceBand] =
@@ -433,7 +425,7 @@ TEST(Transport, RefusedTrackStopsEverythingBeforeItsOneMessage)
 TEST(Transport, SkipInAnEmptyListStopsEvenUnderRepeat)
 {
     for (ColorButton *FrmVoice::*skip : {&FrmVoice::cmdNext, &FrmVoice::cmdPrev}) {
-        PlayerRig rig;
+        AppRig rig;
         rig.loadList({}, 0);
         rig.state().RepeatOn = 1;
         rig.w().cmdStart->click();

@@ -1,7 +1,4 @@
-#include "app/App.h"
-#include "playback/engine/EngineFactory.h"
-#include "support/FakeDialogs.h"
-#include "support/FakeEngine.h"
+#include "support/AppRig.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
@@ -19,27 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Qt's real file dialog, with message boxes recorded and answered after a while, as a user would;
-// with realMessageBox, Qt's real box, which the test answers.
-class RealFileDialog : public QtDialogs {
-public:
-    QStringList messages;
-    bool realMessageBox = false;
-    void message(QWidget *parent, const QString &text) override
-    {
-        messages.append(text);
-        if (realMessageBox)
-            QtDialogs::message(parent, text);
-        else
-            runEventsAsAModalBoxWould();
-    }
-};
-
-class FixedRandom : public RandomSource {
-public:
-    double next() override { return 0.5; }
-};
 
 QFileDialog *visibleFileDialog()
 {
@@ -93,26 +69,14 @@ QStringList listedNames(QFileDialog &dialog)
     return names;
 }
 
-struct AppRig {
-    RealFileDialog *dialogs;
-    std::unique_ptr<App> app;
-    explicit AppRig(std::unique_ptr<AudioEngine> engine)
+// The program started on Qt's file dialog, the start-up voice (beside the program) silenced.
+struct PlayerApp : AppRig {
+    explicit PlayerApp(Engine engineKind, Dialogs dialogKind = Dialogs::QtFileDialog)
+        : AppRig(
+              {.engine = engineKind, .dialogs = dialogKind, .ownFolder = QStringLiteral(VB_BINARY_DIR), .start = true})
     {
-        AppParts parts;
-        auto real = std::make_unique<RealFileDialog>();
-        dialogs = real.get();
-        parts.engine = std::move(engine);
-        parts.dialogs = std::move(real);
-        parts.random = std::make_unique<FixedRandom>();
-        parts.ownFolder = QStringLiteral(VB_BINARY_DIR); // the start-up voice lies beside the program
-        app = std::make_unique<App>(std::move(parts));
-        app->start();
-        // The window takes input once the light sequence has run.
-        EXPECT_TRUE(QTest::qWaitFor([this] { return !w().Timer2->isEnabled() && w().inputEnabled(); }, 10000));
         app->engine().vbmp3_stop();
     }
-    ~AppRig() { app->engine().vbmp3_free(); }
-    FrmVoice &w() { return app->frmVoice(); }
 };
 
 } // namespace
@@ -123,10 +87,9 @@ TEST(PlayerApp, FileDialogTakesATypedPath)
     QTemporaryDir dir;
     for (const char *name : {"a.MP3", "B.Wav", "c.txt"})
         ASSERT_TRUE(writeText(dir.filePath(QString::fromUtf8(name)), "x"));
-    auto fake = std::make_unique<FakeEngine>();
-    FakeEngine *engine = fake.get();
+    PlayerApp rig(AppRig::Engine::Fake);
+    FakeEngine *engine = rig.engine;
     engine->setTrack("MPEG", "x", 2, 128, 44100, 185);
-    AppRig rig(std::move(fake));
 
     answerFileDialog(dir.filePath(QStringLiteral("a.MP3")), [](QFileDialog &dialog) {
         auto *types = dialog.findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
@@ -151,7 +114,7 @@ TEST(PlayerApp, FileDialogTakesATypedPath)
     EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("B.Wav"));
     EXPECT_EQ(rig.w().lblMusicCnt->text() + u'/' + rig.w().lblTotal->text(), QStringLiteral("2/2"));
     EXPECT_EQ(engine->state, PlayStateStopped);
-    EXPECT_TRUE(rig.dialogs->messages.isEmpty());
+    EXPECT_TRUE(rig.messages().isEmpty());
 }
 
 // The whole program on the real engine: open, play, pause, resume, stop.
@@ -160,16 +123,7 @@ TEST(PlayerApp, PlaysPausesResumesAndStops)
     QTemporaryDir dir;
     const QString wav = dir.filePath(QStringLiteral("tone.wav"));
     ASSERT_TRUE(makeToneWav(wav, 44100, 2, 6)) << "sox is needed for the fixtures";
-    {
-        auto probeEngine = createAudioEngine();
-        probeEngine->vbmp3_init();
-        TrackInfo probe{};
-        const bool opened = probeEngine->vbmp3_open(QFile::encodeName(wav).toStdString(), probe);
-        probeEngine->vbmp3_free();
-        if (!opened)
-            GTEST_SKIP() << "the engine refuses a known-good WAV: the real engine has not landed here yet";
-    }
-    AppRig rig(createAudioEngine());
+    PlayerApp rig(AppRig::Engine::Real);
     AudioEngine &engine = rig.app->engine();
     int32_t elapsed = 0;
 
@@ -201,7 +155,7 @@ TEST(PlayerApp, PlaysPausesResumesAndStops)
     EXPECT_EQ(engine.vbmp3_getState(elapsed), PlayStateStopped);
     EXPECT_EQ(rig.w().lblTime->text(), QStringLiteral("00:00"));
     EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("停止"));
-    EXPECT_TRUE(rig.dialogs->messages.isEmpty());
+    EXPECT_TRUE(rig.messages().isEmpty());
 }
 
 // Skipping onto a file the engine refuses while a track plays: exactly one box, nothing playing under
@@ -212,8 +166,7 @@ TEST(PlayerApp, SkipOntoARefusedTrackShowsOneBoxOverSilence)
     for (const char *name : {"a.wav", "c.wav"})
         ASSERT_TRUE(makeToneWav(dir.filePath(QString::fromUtf8(name)), 44100, 2, 6)) << "sox is needed";
     ASSERT_TRUE(writeText(dir.filePath(QStringLiteral("b.mp3")), "not music at all"));
-    AppRig rig(createAudioEngine());
-    rig.dialogs->realMessageBox = true;
+    PlayerApp rig(AppRig::Engine::Real, AppRig::Dialogs::QtFileDialogAndMessageBox);
     AudioEngine &engine = rig.app->engine();
     int32_t elapsed = 0;
     answerFileDialog(dir.filePath(QStringLiteral("a.wav")));
@@ -244,14 +197,14 @@ TEST(PlayerApp, SkipOntoARefusedTrackShowsOneBoxOverSilence)
     poll.start();
     QTest::mouseClick(rig.w().cmdNext, Qt::LeftButton); // returns once the box is answered
 
-    EXPECT_EQ(rig.dialogs->messages, QStringList{QStringLiteral("ErrNo : 5 Open Error")});
+    EXPECT_EQ(rig.messages(), QStringList{QStringLiteral("ErrNo : 5 Open Error")});
     EXPECT_GE(pollsUnderBox, 30);
     EXPECT_EQ(mostBoxes, 1);
     EXPECT_EQ(playingUnderBox, 0);
     EXPECT_EQ(titlesUnderBox, QStringList{QStringLiteral("b.mp3")});
     // A while after OK: still one message, nothing playing, the title on the refused file.
     QTest::qWait(300);
-    EXPECT_EQ(rig.dialogs->messages.size(), 1);
+    EXPECT_EQ(rig.messages().size(), 1);
     EXPECT_EQ(engine.vbmp3_getState(elapsed), PlayStateStopped);
     EXPECT_EQ(rig.w().windowTitle(), QStringLiteral("b.mp3"));
     EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("停止"));

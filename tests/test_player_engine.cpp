@@ -1,21 +1,12 @@
 #include "playback/TrackOpening.h"
 #include "playback/engine/EngineFactory.h"
 #include "state/AppState.h"
-#include "support/FakeDialogs.h"
+#include "support/AppRig.h"
 #include "support/Fixtures.h"
 #include "windows/FrmVoice.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-namespace {
-QString properties(FrmVoice &w)
-{
-    return QStringList{w.lblTotalTime->text(), w.lblChannel->text(), w.lblRate->text(), w.lblBit->text(),
-                       w.lblBitLbl->text()}
-        .join(u'|');
-}
-} // namespace
 
 // Generated files through the real engine, as the user sees them after "FILE".
 TEST(PlayerEngine, TrackPropertiesOfGeneratedFiles)
@@ -25,11 +16,6 @@ TEST(PlayerEngine, TrackPropertiesOfGeneratedFiles)
     ASSERT_TRUE(makeToneWav(mono, 48000, 1, 1)) << "sox is needed for the fixtures";
     auto engine = createAudioEngine();
     engine->vbmp3_init();
-    TrackInfo probe{};
-    if (!engine->vbmp3_open(QFile::encodeName(mono).toStdString(), probe)) {
-        engine->vbmp3_free();
-        GTEST_SKIP() << "the engine refuses a known-good WAV: the real engine has not landed here yet";
-    }
 
     const QString mp3 = dir.filePath(QStringLiteral("song.mp3"));
     const QString low = dir.filePath(QStringLiteral("low.wav"));

@@ -1,7 +1,8 @@
 #include "power/PowerController.h"
-#include "support/InstrumentApp.h"
-#include "widgets/Colors.h"
+#include "support/AppRig.h"
+#include "support/Screenshots.h"
 #include "widgets/Twips.h"
+#include "widgets/Colors.h"
 #include "windows/FrmPower.h"
 
 #include <QSignalSpy>
@@ -60,7 +61,7 @@ TEST(DriveModeSelection, ButtonsAndLampsPaintBothWindows)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "source " << c.source << ", mode " << c.mode);
-        InstrumentApp rig;
+        AppRig rig{{.random = AppRig::Random::Scripted}};
         FrmVoice &voice = rig.app->frmVoice();
         if (c.source != LampWhileUnloaded) {
             FrmPower &p = rig.app->frmPower().get();
@@ -93,7 +94,7 @@ TEST(DriveModeSelection, ButtonsAndLampsPaintBothWindows)
 
 TEST(PowerWindow, PowerReleasesTheEngineAndEndsWithStatusZeroWhilePlaying)
 {
-    InstrumentApp rig;
+    AppRig rig{{.random = AppRig::Random::Scripted}};
     rig.engine->state = PlayStatePlaying;
     QSignalSpy quit(rig.app.get(), &App::quitRequested);
     rig.app->frmPower().get().cmdPower->click();
@@ -106,7 +107,7 @@ TEST(PowerWindow, PowerReleasesTheEngineAndEndsWithStatusZeroWhilePlaying)
 // its own mode.
 TEST(PowerWindow, EachLoadStartsAfresh)
 {
-    InstrumentApp rig;
+    AppRig rig{{.random = AppRig::Random::Scripted}};
     rig.random->fallback = ScriptedRandom::forTarget(5, 6);
     auto &owner = rig.app->frmPower();
     FrmPower *p = &owner.get();
@@ -134,7 +135,7 @@ TEST(PowerWindow, EachLoadStartsAfresh)
 // stand, the program number lit over its dim segments, NORMAL selected.
 TEST(PowerWindow, ScreenshotShowsBarsProgramNumberAndNormal)
 {
-    InstrumentApp rig;
+    AppRig rig{{.random = AppRig::Random::Scripted}};
     rig.random->fallback = ScriptedRandom::forTarget(5, 6); // every bar climbs to five and stays
     FrmPower &p = rig.app->frmPower().get();
     p.move(0, 0);

@@ -1,7 +1,7 @@
 #include "console/Level.h"
 #include "playback/PlayList.h"
+#include "support/AppRig.h"
 #include "support/PaintCounter.h"
-#include "support/PlayerRig.h"
 #include "voice/VoiceAnimation.h"
 
 #include <QCoreApplication>
@@ -46,7 +46,7 @@ std::vector<uint32_t> expectedLamps(const char *centre, const char *outer)
     return all;
 }
 
-struct TickRig : PlayerRig {
+struct TickRig : AppRig {
     QString level = QStringLiteral("  0");
     TickRig()
     {

@@ -1,9 +1,8 @@
 // The voice bars on screen with the real engine: a spoken track with a pause in it, played through
 // FILE and START on the real windows, and the centre column read back from the window's pixels.
-#include "app/App.h"
 #include "playback/engine/Vbmp3Engine.h"
+#include "support/AppRig.h"
 #include "support/AudioFixtures.h"
-#include "support/FakeDialogs.h"
 
 #include <QImage>
 #include <QTest>
@@ -14,11 +13,6 @@
 using namespace fixtures;
 
 namespace {
-
-class FixedRandom : public RandomSource {
-public:
-    double next() override { return 0.5; }
-};
 
 // A sound file's length in seconds as sox reads it, or -1.
 double secondsOf(const std::string &path)
@@ -70,19 +64,11 @@ TEST(VoiceLive, CentreColumnFollowsTheSpokenWordsAndGoesDarkInThePause)
     ASSERT_GT(pauseStart, 0.2);
     const double pauseEnd = pauseStart + kPause;
 
-    auto engineOwner = std::make_unique<Vbmp3Engine>(outputKindFromEnvironment());
-    Vbmp3Engine &engine = *engineOwner;
-    auto dialogsOwner = std::make_unique<FakeDialogs>();
-    FakeDialogs &dialogs = *dialogsOwner;
-    AppParts parts;
-    parts.engine = std::move(engineOwner);
-    parts.dialogs = std::move(dialogsOwner);
-    parts.random = std::make_unique<FixedRandom>();
-    parts.ownFolder = QStringLiteral(VB_BINARY_DIR);
-    App app(std::move(parts));
-    app.start();
-    FrmVoice &w = app.frmVoice();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.Timer2->isEnabled() && w.inputEnabled(); }, 20000));
+    AppRig rig{{.engine = AppRig::Engine::Real, .ownFolder = QStringLiteral(VB_BINARY_DIR), .start = true}};
+    ASSERT_TRUE(rig.lightShowDone());
+    auto &engine = dynamic_cast<Vbmp3Engine &>(rig.app->engine());
+    FakeDialogs &dialogs = *rig.dialogs;
+    FrmVoice &w = rig.w();
 
     dialogs.fileAnswers.push_back(QString::fromStdString(track));
     QTest::mouseClick(w.cmdFile, Qt::LeftButton);
@@ -98,7 +84,7 @@ TEST(VoiceLive, CentreColumnFollowsTheSpokenWordsAndGoesDarkInThePause)
         const QImage image = w.grab().toImage();
         grabs.push_back({heard, litLamps(image, true), litLamps(image, false)});
     }
-    app.engine().vbmp3_free();
+    engine.vbmp3_free();
 
     // Lamps light in the phrases' steady middles, and at several heights; none late in the pause.
     std::set<int> speakingHeights;

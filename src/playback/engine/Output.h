@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 // What an output pulls its sound from, on its own thread, one device period at a time.
@@ -30,3 +31,6 @@ OutputKind outputKindFromEnvironment();
 int periodFramesFor(int rate);
 
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind);
+
+// Opens the output for a track's rate; the engine calls it on its worker thread.
+using OutputOpener = std::function<std::unique_ptr<Output>(int rate, SoundSource &source)>;

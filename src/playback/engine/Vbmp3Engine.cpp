@@ -4,12 +4,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int64_t kChunkFrames = 1024;
 } // namespace
 
-Vbmp3Engine::Vbmp3Engine(OutputKind output) : outputKind_(output) {}
+Vbmp3Engine::Vbmp3Engine(OutputKind output)
+    : Vbmp3Engine([output](int rate, SoundSource &source) { return openOutput(rate, source, output); }, &Clock::now)
+{
+}
+
+Vbmp3Engine::Vbmp3Engine(OutputOpener openOutput, Now now) : openOutput_(std::move(openOutput)), now_(std::move(now)) {}
 
 Vbmp3Engine::~Vbmp3Engine()
 {
@@ -86,7 +92,7 @@ void Vbmp3Engine::vbmp3_play()
         if (state_ != PlayStateStopped || ended_ || consumed_ != 0)
             rewindLocked();
         state_ = PlayStatePlaying;
-        pulledAt_ = Clock::now();
+        pulledAt_ = now_();
     }
     wake_.notify_all();
 }
@@ -105,7 +111,7 @@ void Vbmp3Engine::vbmp3_stop()
 void Vbmp3Engine::vbmp3_pause()
 {
     std::lock_guard lock(mutex_);
-    finishIfHeardLocked(Clock::now());
+    finishIfHeardLocked(now_());
     if (state_ == PlayStatePlaying)
         state_ = PlayStatePaused;
 }
@@ -120,7 +126,7 @@ void Vbmp3Engine::vbmp3_restart()
 int32_t Vbmp3Engine::vbmp3_getState(int32_t &elapsed)
 {
     std::lock_guard lock(mutex_);
-    const auto now = Clock::now();
+    const auto now = now_();
     finishIfHeardLocked(now);
     elapsed = 0;
     if (rate_ > 0 && (state_ != PlayStateStopped || ended_))
@@ -137,7 +143,7 @@ int32_t Vbmp3Engine::vbmp3_getLastErrorNo()
 double Vbmp3Engine::heardSeconds()
 {
     std::lock_guard lock(mutex_);
-    const auto now = Clock::now();
+    const auto now = now_();
     finishIfHeardLocked(now);
     if (rate_ <= 0 || (state_ == PlayStateStopped && !ended_))
         return 0.0;
@@ -168,7 +174,7 @@ void Vbmp3Engine::vbmp3_getSpectrum(int32_t *first, int32_t *second)
     {
         // Only a copy of one window happens under the lock; the analysis runs outside it.
         std::lock_guard lock(mutex_);
-        const auto now = Clock::now();
+        const auto now = now_();
         finishIfHeardLocked(now);
         if (state_ != PlayStatePlaying || rate_ != rate) {
             lastSpectrumFrame_ = -1;
@@ -216,7 +222,7 @@ void Vbmp3Engine::vbmp3_getSpectrum(int32_t *first, int32_t *second)
 void Vbmp3Engine::pull(float *out, int frames)
 {
     std::unique_lock lock(mutex_);
-    const auto now = Clock::now();
+    const auto now = now_();
     if (state_ != PlayStatePlaying || capacity_ == 0) {
         std::memset(out, 0, sizeof(float) * 2 * size_t(frames));
         return;
@@ -297,7 +303,7 @@ void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_l
     std::vector<float> ring(decoder_ ? size_t(capacity) * 2 : 0);
     if (decoder_ && rate != outputRate_) {
         output_.reset(); // joins the output's thread, which takes the lock
-        output_ = openOutput(rate, *this, outputKind_);
+        output_ = openOutput_(rate, *this);
         outputRate_ = rate;
     }
     lock.lock();
@@ -305,7 +311,7 @@ void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_l
     capacity_ = decoder_ ? capacity : 0;
     rate_ = rate;
     latency_ = output_ ? output_->latencyFrames() : 0;
-    pulledAt_ = Clock::now();
+    pulledAt_ = now_();
     lock.unlock();
     ring.clear(); // the old ring, freed outside the lock
     lock.lock();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,7 +21,12 @@
 // plays from the beginning. A refused open also closes the file that was open before.
 class Vbmp3Engine : public AudioEngine, private SoundSource {
 public:
+    using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
+
     explicit Vbmp3Engine(OutputKind output);
+    // On any output and clock, e.g. ones a test drives by hand.
+    Vbmp3Engine(OutputOpener openOutput, Now now);
     ~Vbmp3Engine() override;
 
     void vbmp3_init() override;
@@ -38,8 +44,6 @@ public:
     double heardSeconds();
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     void pull(float *out, int frames) override;
     void run();
     void installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<std::mutex> &lock);
@@ -48,7 +52,8 @@ private:
     void rewindLocked();
     bool roomToDecodeLocked() const;
 
-    const OutputKind outputKind_;
+    const OutputOpener openOutput_;
+    const Now now_;
     bool running_ = false; // touched by the caller's thread only
 
     std::mutex mutex_;

@@ -4,6 +4,12 @@
 
 #include <deque>
 
+// Always draws the middle of the range.
+class FixedRandom : public RandomSource {
+public:
+    double next() override { return 0.5; }
+};
+
 // Plays back the numbers a test queues; once they run out it repeats `fallback`.
 class ScriptedRandom : public RandomSource {
 public:

@@ -1,10 +1,5 @@
 #pragma once
 
-#include "FakeDialogs.h"
-#include "FakeEngine.h"
-#include "ScriptedRandom.h"
-#include "app/App.h"
-
 #include <QColor>
 #include <QDir>
 #include <QGuiApplication>
@@ -13,27 +8,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
-
-// An App built on the fake engine, dialogs the user cancels and a scripted random source.
-struct InstrumentApp {
-    FakeEngine *engine;
-    ScriptedRandom *random;
-    std::unique_ptr<App> app;
-
-    InstrumentApp()
-    {
-        AppParts parts;
-        auto e = std::make_unique<FakeEngine>();
-        auto r = std::make_unique<ScriptedRandom>();
-        engine = e.get();
-        random = r.get();
-        parts.engine = std::move(e);
-        parts.random = std::move(r);
-        parts.dialogs = std::make_unique<FakeDialogs>();
-        parts.ownFolder = QStringLiteral(VB_SOURCE_DIR "/assets");
-        app = std::make_unique<App>(std::move(parts));
-    }
-};
+#include <cstdlib>
 
 // What the window system shows of a top-level window, once it is on screen.
 inline QImage grabOnScreen(QWidget &w)

@@ -1,0 +1,75 @@
+#include "ManualSound.h"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+struct ManualSound::Shared {
+    int latency = 0;
+    std::atomic<Clock::rep> ticks{std::chrono::duration_cast<Clock::duration>(std::chrono::hours(1)).count()};
+    std::mutex mutex;
+    SoundSource *source = nullptr; // the open output's
+    Clock::time_point lastPull{};
+};
+
+namespace {
+class ManualOutput : public Output {
+public:
+    ManualOutput(std::shared_ptr<ManualSound::Shared> shared, SoundSource &source) : shared_(std::move(shared))
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->source = &source;
+    }
+    ~ManualOutput() override
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->source = nullptr;
+    }
+    int latencyFrames() const override { return shared_->latency; }
+
+private:
+    std::shared_ptr<ManualSound::Shared> shared_;
+};
+} // namespace
+
+ManualSound::ManualSound(int latencyFrames) : shared_(std::make_shared<Shared>())
+{
+    shared_->latency = latencyFrames;
+}
+
+OutputOpener ManualSound::opener() const
+{
+    return [shared = shared_](int, SoundSource &source) { return std::make_unique<ManualOutput>(shared, source); };
+}
+
+Vbmp3Engine::Now ManualSound::clock() const
+{
+    return [shared = shared_] { return Clock::time_point(Clock::duration(shared->ticks.load())); };
+}
+
+bool ManualSound::pull(int frames)
+{
+    std::vector<float> buffer(size_t(frames) * 2);
+    std::lock_guard lock(shared_->mutex);
+    if (!shared_->source)
+        return false;
+    shared_->lastPull = now();
+    shared_->source->pull(buffer.data(), frames);
+    return true;
+}
+
+ManualSound::Clock::time_point ManualSound::now() const
+{
+    return clock()();
+}
+
+ManualSound::Clock::time_point ManualSound::lastPull() const
+{
+    std::lock_guard lock(shared_->mutex);
+    return shared_->lastPull;
+}
+
+void ManualSound::moveTo(Clock::time_point when)
+{
+    shared_->ticks.store(when.time_since_epoch().count());
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "playback/engine/Output.h"
+#include "playback/engine/Vbmp3Engine.h"
+
+#include <chrono>
+#include <memory>
+
+// An output that pulls only when the test says so, on the test's thread, and a clock that moves only
+// when the test moves it: an engine on both follows the test's script frame by frame.
+class ManualSound {
+public:
+    using Clock = Vbmp3Engine::Clock;
+
+    explicit ManualSound(int latencyFrames);
+    OutputOpener opener() const;
+    Vbmp3Engine::Now clock() const;
+
+    // Pulls frames from the open output; false while the engine has none open.
+    bool pull(int frames);
+    Clock::time_point now() const;
+    Clock::time_point lastPull() const;
+    void moveTo(Clock::time_point when);
+
+    struct Shared; // with the outputs it opened
+
+private:
+    std::shared_ptr<Shared> shared_;
+};

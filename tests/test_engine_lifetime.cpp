@@ -1,0 +1,136 @@
+// The engine's threads and descriptors over its life, and playing on when there is no sound device.
+#include "support/EngineFiles.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace fixtures;
+using namespace std::chrono_literals;
+
+namespace {
+// The process's open descriptors, each with what it refers to: a path, socket:[inode], pipe:[inode]...
+std::map<int, std::string> openDescriptors()
+{
+    std::map<int, std::string> open;
+    DIR *d = opendir("/proc/self/fd");
+    if (!d)
+        return open;
+    while (const dirent *e = readdir(d)) {
+        const int fd = std::atoi(e->d_name);
+        if (e->d_name[0] == '.' || fd == dirfd(d))
+            continue;
+        char target[512];
+        const ssize_t n = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), target, sizeof target);
+        open[fd] = n > 0 ? std::string(target, size_t(n)) : std::string("?");
+    }
+    closedir(d);
+    return open;
+}
+
+// The process's threads once any that are on their way out have gone: a sound library may end a helper
+// thread of its own a moment after its device is closed. A thread left for good still counts.
+int settledThreads(int atMost)
+{
+    int n = countEntries("/proc/self/task");
+    for (int i = 0; i < 100 && n > atMost; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        n = countEntries("/proc/self/task");
+    }
+    return n;
+}
+} // namespace
+
+TEST(EngineLifetime, FreeEndsEveryThreadAndOpeningRepeatedlyLeaksNothing)
+{
+    Files &files = Files::get();
+    const std::string wav = files.good();
+    const std::string mp3 = files.mp3("cbr.mp3", Mp3Kind::Cbr128);
+    const int threadsBefore = countEntries("/proc/self/task");
+    const std::map<int, std::string> filesBefore = openDescriptors();
+    {
+        Vbmp3Engine engine(OutputKind::Silent);
+        engine.vbmp3_init();
+        TrackInfo info{};
+        for (int i = 0; i < 1000; ++i)
+            ASSERT_TRUE(engine.vbmp3_open(i % 4 == 0 ? mp3 : wav, info)) << i;
+        engine.vbmp3_play();
+        EXPECT_EQ(stateOf(engine), PlayStatePlaying);
+        engine.vbmp3_free();
+        EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
+        EXPECT_EQ(openDescriptors(), filesBefore);
+        EXPECT_EQ(stateOf(engine), PlayStateStopped);
+        // Initialised again, it plays again.
+        engine.vbmp3_init();
+        ASSERT_TRUE(engine.vbmp3_open(wav, info));
+        engine.vbmp3_play();
+        EXPECT_EQ(stateOf(engine), PlayStatePlaying);
+    } // destroyed while playing
+    EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
+    EXPECT_EQ(openDescriptors(), filesBefore);
+}
+
+// The engine's whole life, a thousand times over: each cycle starts the worker and an output (every
+// tenth one the real device), opens and plays a file and frees it all again.
+TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
+{
+    Files &files = Files::get();
+    const std::string wav = files.good();
+    const std::string mp3 = files.mp3("cbr.mp3", Mp3Kind::Cbr128);
+    auto cycle = [&](int i) {
+        Vbmp3Engine engine(i % 10 == 0 ? OutputKind::Automatic : OutputKind::Silent);
+        engine.vbmp3_init();
+        TrackInfo info{};
+        ASSERT_TRUE(engine.vbmp3_open(i % 2 == 0 ? mp3 : wav, info)) << i;
+        engine.vbmp3_play();
+        ASSERT_EQ(stateOf(engine), PlayStatePlaying) << i;
+        engine.vbmp3_free();
+    };
+    cycle(0); // libraries that set themselves up once do it here
+    const int threadsBefore = countEntries("/proc/self/task");
+    const std::map<int, std::string> filesBefore = openDescriptors();
+    for (int i = 1; i <= 1000; ++i) {
+        cycle(i);
+        if (i % 100 == 0) {
+            ASSERT_LE(settledThreads(threadsBefore), threadsBefore) << "after " << i << " cycles";
+            ASSERT_EQ(openDescriptors(), filesBefore) << "after " << i << " cycles";
+        }
+    }
+}
+
+// With no sound device at all the program still plays, through the silent output: the state and the
+// elapsed time advance, and the only word about it is one line on stderr.
+TEST(EngineNoDevice, PlaysSilentlyAndSaysSoOnce)
+{
+    const std::string file = Files::get().wav("three.wav", Wave{.seconds = 3});
+    TempFolder folder;
+    const struct {
+        const char *what;
+        std::vector<std::string> environment;
+    } cases[] = {
+        {"no such SDL driver", {"SDL_AUDIODRIVER=nosuchdriver"}},
+        {"sound server nowhere", {"PULSE_SERVER=unix:" + folder.file("nowhere.sock"), "SDL_AUDIODRIVER=pulseaudio"}},
+        {"sound server nowhere, any driver", {"PULSE_SERVER=unix:" + folder.file("nowhere.sock")}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string command = "env -u VB_AUDIO_OUTPUT -u SDL_AUDIODRIVER -u PULSE_SERVER";
+        for (const auto &setting : c.environment)
+            command += " " + shellQuote(setting);
+        const std::string errors = folder.file("stderr.txt");
+        command += " " + shellQuote(VB_BINARY_DIR "/tests/no_device_probe") + " " + shellQuote(file) + " 2>" +
+                   shellQuote(errors) + " >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << "the state or the elapsed time did not advance";
+        std::ifstream in(errors);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        EXPECT_EQ(lines, std::vector<std::string>{"voicebox: no sound device, playing silently"});
+    }
+}
