@@ -1,6 +1,5 @@
 #include "console/Arrangement.h"
 #include "support/AppRig.h"
-#include "widgets/Twips.h"
 #include "widgets/Colors.h"
 #include "widgets/RowWidth.h"
 #include "widgets/Twips.h"
@@ -10,6 +9,7 @@
 #include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -291,19 +291,30 @@ std::optional<QPoint> serverPosition(const QWidget *w)
     return at;
 }
 
+// The real program's start-up on the real screen, its light sequence done and the main window shown.
+class ArrangementOnScreen : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+            GTEST_SKIP() << "needs an X screen";
+        rig = std::make_unique<AppRig>(onScreen(&Arrangement::primaryScreenWidth, true));
+        ASSERT_TRUE(rig->lightShowDone());
+        app = rig->app.get();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->frmVoice()));
+    }
+
+    std::unique_ptr<AppRig> rig;
+    App *app = nullptr;
+    const float screen = Arrangement::primaryScreenWidth();
+};
+
 } // namespace
 
 // The real program's windows on the real screen: "RPM DISPLAY" takes the meter window out of the row,
 // moves the power window next to the main window and centres the two-window row.
-TEST(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
+TEST_F(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
 {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-        GTEST_SKIP() << "needs an X screen";
-    // The real start-up places the row; the light sequence ends with the window taking input.
-    AppRig rig(onScreen(&Arrangement::primaryScreenWidth, true));
-    ASSERT_TRUE(rig.lightShowDone());
-    App *app = rig.app.get();
-    const float screen = Arrangement::primaryScreenWidth();
     FrmVoice &voice = app->frmVoice();
     FrmMetar &meter = app->frmMetar().get();
     FrmPower &power = app->frmPower().get();
@@ -343,16 +354,9 @@ TEST(ArrangementOnScreen, RpmDisplayClosesUpTheRowOfShownWindows)
 
 // Another X client moves the main window, as the user's drag or a window manager does: "CONF ON" docks
 // the console under its new place, and "RPM DISPLAY" re-centres the row at the window's new Top.
-TEST(ArrangementOnScreen, WindowMovedFromOutsideIsWhereTheProgramPlacesFrom)
+TEST_F(ArrangementOnScreen, WindowMovedFromOutsideIsWhereTheProgramPlacesFrom)
 {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-        GTEST_SKIP() << "needs an X screen";
-    AppRig rig(onScreen(&Arrangement::primaryScreenWidth, true));
-    ASSERT_TRUE(rig.lightShowDone());
-    App *app = rig.app.get();
-    const float screen = Arrangement::primaryScreenWidth();
     FrmVoice &voice = app->frmVoice();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&voice));
 
     const QPoint moved = voice.pos() + QPoint(37, 113);
     const int status =

@@ -134,7 +134,7 @@ void App::Form_Load()
 
 void App::Form_QueryUnload()
 {
-    stopEveryTimer();
+    stopTimersAndHideWindows();
     engine_->vbmp3_stop();
     engine_->vbmp3_free();
     frmMetar_.unload();
@@ -149,14 +149,14 @@ void App::cmdClose_Click()
 
 void App::endAtOnce()
 {
-    stopEveryTimer();
+    stopTimersAndHideWindows();
     engine_->vbmp3_free();
     emit quitRequested(0);
 }
 
 // The event loop finishes the events already queued before it returns: with every timer off and the
 // windows gone, none of them can reach the freed engine or open a message box.
-void App::stopEveryTimer()
+void App::stopTimersAndHideWindows()
 {
     const std::initializer_list<QWidget *> windows = {frmVoice_.get(), frmMetar_.ifLoaded(), frmPower_.ifLoaded(),
                                                       frmCtl_.ifLoaded()};

@@ -68,7 +68,7 @@ private:
     void connectPlayer();
     // CLOSE and POWER: the engine released and the program ended, without the close box's stop.
     void endAtOnce();
-    void stopEveryTimer();
+    void stopTimersAndHideWindows();
 
     AppState state_;
     std::unique_ptr<AudioEngine> engine_;
