@@ -96,3 +96,20 @@ void LevelRelease::apply(std::array<float, kSpectrumSize> &levelsDb, double seco
         levelsDb[i] = held_[i];
     }
 }
+
+void spectrumValues(SpectrumAnalyzer &analyzer, const float *left, const float *right, double seconds,
+                    LevelRelease &releaseLeft, LevelRelease &releaseRight, int32_t *first, int32_t *second)
+{
+    std::array<float, kSpectrumSize> leftDb, rightDb;
+    analyzer.analyse(left, leftDb);
+    if (std::equal(left, left + analyzer.windowSize(), right))
+        rightDb = leftDb; // mono, or a stereo window with equal sides
+    else
+        analyzer.analyse(right, rightDb);
+    releaseLeft.apply(leftDb, seconds);
+    releaseRight.apply(rightDb, seconds);
+    for (int i = 0; i < kSpectrumSize; ++i) {
+        first[i] = levelToValue(leftDb[size_t(i)]);
+        second[i] = levelToValue(rightDb[size_t(i)]);
+    }
+}

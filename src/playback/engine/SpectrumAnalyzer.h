@@ -53,3 +53,8 @@ private:
     std::array<float, kSpectrumSize> held_{};
     bool primed_ = false;
 };
+
+// One window of each channel to the values of both spectrum arrays: analysed, held by the releases over
+// the seconds of sound since the previous window, and mapped to the display scale.
+void spectrumValues(SpectrumAnalyzer &analyzer, const float *left, const float *right, double seconds,
+                    LevelRelease &releaseLeft, LevelRelease &releaseRight, int32_t *first, int32_t *second);

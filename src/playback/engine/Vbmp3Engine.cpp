@@ -204,18 +204,8 @@ void Vbmp3Engine::vbmp3_getSpectrum(int32_t *first, int32_t *second)
     lastSpectrumFrame_ = heard;
     lastSpectrumGeneration_ = generation;
 
-    std::array<float, kSpectrumSize> left, right;
-    analyzer_->analyse(windowLeft_.data(), left);
-    if (windowLeft_ == windowRight_)
-        right = left; // mono, or a stereo window with equal sides
-    else
-        analyzer_->analyse(windowRight_.data(), right);
-    releaseLeft_.apply(left, seconds);
-    releaseRight_.apply(right, seconds);
-    for (int i = 0; i < kSpectrumSize; ++i) {
-        first[i] = levelToValue(left[size_t(i)]);
-        second[i] = levelToValue(right[size_t(i)]);
-    }
+    spectrumValues(*analyzer_, windowLeft_.data(), windowRight_.data(), seconds, releaseLeft_, releaseRight_, first,
+                   second);
 }
 
 // Runs on the output's thread.
