@@ -82,3 +82,13 @@ void FakeEngine::vbmp3_getSpectrum(int32_t *f, int32_t *s)
     std::copy(first.begin(), first.end(), f);
     std::copy(second.begin(), second.end(), s);
 }
+
+void FakeEngine::getFollowSpectrum(int32_t *f, int32_t *s)
+{
+    ++followSpectrumCalls;
+    const bool on = followSource != FollowSource::Off;
+    for (int i = 0; i < kSpectrumSize; ++i) {
+        f[i] = on ? followFirst[size_t(i)] : 0;
+        s[i] = on ? followSecond[size_t(i)] : 0;
+    }
+}

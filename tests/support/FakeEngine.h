@@ -24,6 +24,12 @@ public:
     int32_t errorOnFailure = ErrNotAudio;
     bool trackState = true;     // play/stop/pause/restart move `state` as the real engine does
 
+    // The followed source, kept out of `calls`; its status and spectrum as the test sets them.
+    FollowSource followSource = FollowSource::Off;
+    FollowStatus followAvailability{true, {}};
+    std::array<int32_t, kSpectrumSize> followFirst{}, followSecond{};
+    int followSpectrumCalls = 0;
+
     // Only the calls that change playback or open files (state and spectrum queries left out).
     std::vector<std::string> commands() const;
     void clearCalls() { calls.clear(); }
@@ -43,4 +49,10 @@ public:
         calls.push_back("getLastErrorNo");
         return lastError;
     }
+    void setFollowSource(FollowSource source) override { followSource = source; }
+    FollowStatus followStatus(FollowSource source) override
+    {
+        return source == FollowSource::Off ? FollowStatus{true, {}} : followAvailability;
+    }
+    void getFollowSpectrum(int32_t *f, int32_t *s) override;
 };

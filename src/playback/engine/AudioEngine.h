@@ -37,6 +37,15 @@ enum EngineError : int32_t {
     ErrNotInitialised = 8 // vbmp3_init was not called, or vbmp3_free was
 };
 
+// What the lamps follow when no track plays.
+enum class FollowSource { Off, Desktop, Microphone };
+
+// Whether a source can be captured now, and why not when it cannot.
+struct FollowStatus {
+    bool available = false;
+    std::string why; // one line for the user; empty when available
+};
+
 // The ten operations the player uses. Every call comes from the user-interface thread and returns at once.
 class AudioEngine {
 public:
@@ -55,4 +64,13 @@ public:
     // Fills both arrays of kSpectrumSize values: first the left channel, second the right.
     virtual void vbmp3_getSpectrum(int32_t *first, int32_t *second) = 0;
     virtual int32_t vbmp3_getLastErrorNo() = 0;
+
+    // The sound the lamps follow when no track plays: none, the default output's monitor or the default
+    // input. Captured on the engine's own thread; the choice survives vbmp3_free.
+    virtual void setFollowSource(FollowSource source) = 0;
+    // Whether source can be captured. A first query may wait briefly for the sound server to answer.
+    virtual FollowStatus followStatus(FollowSource source) = 0;
+    // Both arrays as vbmp3_getSpectrum fills them, from the latest sound of the followed source; zeros
+    // when it is off or nothing has been captured.
+    virtual void getFollowSpectrum(int32_t *first, int32_t *second) = 0;
 };

@@ -353,3 +353,32 @@ void Vbmp3Engine::run()
     outputRate_ = 0;
     decoder_.reset();
 }
+
+Capture &Vbmp3Engine::capture()
+{
+    if (!capture_)
+        capture_ = std::make_unique<Capture>();
+    return *capture_;
+}
+
+void Vbmp3Engine::setFollowSource(FollowSource source)
+{
+    if (source == FollowSource::Off && !capture_)
+        return;
+    capture().setSource(source);
+}
+
+FollowStatus Vbmp3Engine::followStatus(FollowSource source)
+{
+    return capture().status(source);
+}
+
+void Vbmp3Engine::getFollowSpectrum(int32_t *first, int32_t *second)
+{
+    if (!capture_) {
+        std::fill(first, first + kSpectrumSize, 0);
+        std::fill(second, second + kSpectrumSize, 0);
+        return;
+    }
+    capture_->spectrum(first, second);
+}

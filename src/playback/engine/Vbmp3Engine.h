@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioEngine.h"
+#include "Capture.h"
 #include "Decoder.h"
 #include "Output.h"
 #include "SpectrumAnalyzer.h"
@@ -39,6 +40,9 @@ public:
     int32_t vbmp3_getState(int32_t &elapsed) override;
     void vbmp3_getSpectrum(int32_t *first, int32_t *second) override;
     int32_t vbmp3_getLastErrorNo() override;
+    void setFollowSource(FollowSource source) override;
+    FollowStatus followStatus(FollowSource source) override;
+    void getFollowSpectrum(int32_t *first, int32_t *second) override;
 
     // The heard position in seconds, finer than vbmp3_getState's whole seconds.
     double heardSeconds();
@@ -93,4 +97,8 @@ private:
     LevelRelease releaseLeft_, releaseRight_;
     int64_t lastSpectrumFrame_ = -1;
     uint64_t lastSpectrumGeneration_ = 0;
+
+    // The sound the lamps follow when no track plays; made on first use.
+    std::unique_ptr<Capture> capture_;
+    Capture &capture();
 };
