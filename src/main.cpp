@@ -1,9 +1,11 @@
 #include "app/App.h"
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "playback/engine/EngineFactory.h"
 #include "widgets/Fonts.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -21,7 +23,18 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();
 
+    QCommandLineParser commandLine;
+    addFollowOption(commandLine);
+    commandLine.process(qapp);
+    std::optional<FollowSource> follow;
+    QString error;
+    if (!readFollowOption(commandLine, follow, error)) {
+        std::fprintf(stderr, "voicebox: %s\n", qPrintable(error));
+        return 2;
+    }
+
     AppParts parts;
+    parts.follow = follow;
     parts.engine = createAudioEngine();
     parts.dialogs = std::make_unique<QtDialogs>();
     parts.random = std::make_unique<ClockRandom>();

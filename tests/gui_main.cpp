@@ -14,6 +14,10 @@ int main(int argc, char **argv)
     QTemporaryDir runtime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid())
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // Settings the program saves go to a folder of this run, never the user's.
+    QTemporaryDir config;
+    if (config.isValid())
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();

@@ -9,9 +9,18 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QScreen>
+#include <QSettings>
 
 namespace {
 const QString kStartupVoice = QStringLiteral("voice_kidou.wav");
+const QString kFollowKey = QStringLiteral("lamps/follow");
+
+// The user's settings: ~/.config/voicebox/voicebox.conf.
+std::unique_ptr<QSettings> userSettings()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("voicebox"),
+                                       QStringLiteral("voicebox"));
+}
 } // namespace
 
 App::App(AppParts parts)
@@ -33,6 +42,7 @@ App::App(AppParts parts)
     connectConsole(std::move(parts.screenWidth));
     wireDriveModeLamps();
     connectPlayer();
+    connectFollow(parts.follow);
 }
 
 App::~App() = default;
@@ -114,6 +124,7 @@ void App::Form_Load()
 
     // The console is docked under the main window, created but not shown.
     console_->dockConsole();
+    startFollowing();
 
     TrackInfo scratch{};
     if (!engine_->vbmp3_open(startupVoicePath().toStdString(), scratch)) {
@@ -167,6 +178,7 @@ void App::stopTimersAndHideWindows()
             timer->setEnabled(false);
         w->hide();
     }
+    voiceFollow_->stop();
 }
 
 // The player: transport buttons, the file dialog and the playback tick.
@@ -189,4 +201,27 @@ void App::connectPlayer()
     connect(w.cmdRepeat, &QPushButton::clicked, t, &Transport::cmdRepeat_Click);
     connect(w.cmdMode, &QPushButton::clicked, t, &Transport::cmdMode_Click);
     connect(w.Timer1, &DesignTimer::Timer, voiceAnimation_.get(), &VoiceAnimation::Timer1_Timer);
+}
+
+void App::connectFollow(std::optional<FollowSource> follow)
+{
+    followForThisRun_ = follow;
+    auto levelCaption = [this] { return console_->levelCaption(); };
+    voiceFollow_ = std::make_unique<VoiceFollow>(*engine_, *frmVoice_, levelCaption);
+    // A right click on the lamps, the labels or the background reaches the window.
+    frmVoice_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(frmVoice_.get(), &QWidget::customContextMenuRequested, voiceFollow_.get(),
+            &VoiceFollow::frmVoice_ContextMenu);
+    connect(voiceFollow_.get(), &VoiceFollow::sourceChosen, this,
+            [](FollowSource source) { userSettings()->setValue(kFollowKey, followSourceName(source)); });
+}
+
+void App::startFollowing()
+{
+    FollowSource source = FollowSource::Off;
+    if (followForThisRun_)
+        source = *followForThisRun_;
+    else if (auto saved = followSourceFromName(userSettings()->value(kFollowKey).toString()))
+        source = *saved;
+    voiceFollow_->setSource(source);
 }

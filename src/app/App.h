@@ -7,6 +7,7 @@
 #include "state/AppState.h"
 #include "voice/StartupSequence.h"
 #include "voice/VoiceAnimation.h"
+#include "voice/VoiceFollow.h"
 #include "widgets/Dialogs.h"
 #include "widgets/Random.h"
 #include "widgets/WindowOwner.h"
@@ -18,6 +19,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 
 // What the program is built from; the program passes the real parts, tests pass fakes.
 struct AppParts {
@@ -26,6 +28,8 @@ struct AppParts {
     std::unique_ptr<RandomSource> random;
     QString ownFolder; // where the start-up voice is looked up first
     Arrangement::ScreenWidth screenWidth = &Arrangement::primaryScreenWidth; // twips
+    // What the lamps follow when no track plays, for this run; otherwise the saved choice.
+    std::optional<FollowSource> follow;
 };
 
 // Owns the state, the engine and the windows, and wires the controllers to them in one place.
@@ -50,6 +54,7 @@ public:
     ConsoleController &console() { return *console_; }
     Transport &transport() { return *transport_; }
     VoiceAnimation &voiceAnimation() { return *voiceAnimation_; }
+    VoiceFollow &voiceFollow() { return *voiceFollow_; }
 
     // The start-up voice beside the program, or in the installed data folder after an install.
     QString startupVoicePath() const;
@@ -91,4 +96,10 @@ private:
     void wireDriveModeLamps();
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<VoiceAnimation> voiceAnimation_;
+
+    // The lamps' source when no track plays: the menu on the main window, saved in the user's settings.
+    void connectFollow(std::optional<FollowSource> follow);
+    void startFollowing();
+    std::optional<FollowSource> followForThisRun_;
+    std::unique_ptr<VoiceFollow> voiceFollow_;
 };

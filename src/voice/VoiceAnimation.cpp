@@ -123,9 +123,14 @@ void VoiceAnimation::tick()
 
     std::array<int32_t, kSpectrumSize> first{}, second{};
     attempt([&] { player_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
+    showVoiceSpectrum(player_.frmVoice, first.data(), second.data(), level_ ? level_() : QStringLiteral("  0"));
+}
+
+void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, const QString &levelCaption)
+{
     int32_t s = 0;
     if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
         s = *value;
     // Clearing and relighting folded into one pass: the same frame, without repainting unchanged lamps.
-    showVoiceFrame(player_.frmVoice, voiceLamps(s, readLevel(level_ ? level_() : QStringLiteral("  0"))));
+    showVoiceFrame(w, voiceLamps(s, readLevel(levelCaption)));
 }

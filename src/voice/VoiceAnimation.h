@@ -54,3 +54,5 @@ private:
 
 // Sets every lamp once to its colour in the frame, so a lamp that keeps its colour is not repainted.
 void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame);
+// Lights the lamps from element kVoiceBand of both spectrum arrays and the console's level caption.
+void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, const QString &levelCaption);

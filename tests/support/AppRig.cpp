@@ -48,6 +48,7 @@ AppRig::AppRig(Options options)
     }
     parts.ownFolder = options.ownFolder;
     parts.screenWidth = std::move(options.screenWidth);
+    parts.follow = options.follow;
     app = std::make_unique<App>(std::move(parts));
     if (options.start) {
         app->start();

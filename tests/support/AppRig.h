@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // Qt's real file dialog, with message boxes recorded and answered after a while, as a user would;
@@ -33,6 +34,7 @@ struct AppRig {
         QString ownFolder = {}; // where the start-up voice is looked up first
         Arrangement::ScreenWidth screenWidth = &Arrangement::primaryScreenWidth;
         bool start = false; // start it and wait until the light show hands over the input
+        std::optional<FollowSource> follow = {}; // as --follow gives it
     };
 
     AppRig();

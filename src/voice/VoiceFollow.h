@@ -1,0 +1,63 @@
+#pragma once
+
+#include "playback/engine/AudioEngine.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class FrmVoice;
+class QAction;
+class QMenu;
+
+// "off", "desktop", "microphone": the names the command line and the settings use.
+QString followSourceName(FollowSource source);
+std::optional<FollowSource> followSourceFromName(const QString &name);
+
+// The lamps following the desktop's sound or the microphone while no track plays: the choice, its menu,
+// and a tick of its own that runs only while a source is chosen. The track's tick keeps the lamps
+// whenever it runs, and so does the start-up light show.
+class VoiceFollow : public QObject {
+    Q_OBJECT
+public:
+    using LevelCaption = std::function<QString()>;
+    static constexpr int kTickMs = 5;
+
+    VoiceFollow(AudioEngine &engine, FrmVoice &w, LevelCaption level);
+    ~VoiceFollow() override;
+
+    FollowSource source() const { return source_; }
+    // Starts or stops capturing and the tick; the lamps go dark when the choice turns them off.
+    void setSource(FollowSource source);
+    // The three choices, built on first use; their availability is asked for each time it opens.
+    QMenu &menu();
+    QAction &action(FollowSource source);
+    bool ticking() const { return timer_.isActive(); }
+    void stop() { timer_.stop(); }
+
+signals:
+    // The user chose a source from the menu.
+    void sourceChosen(FollowSource source);
+
+public slots:
+    // pos: where the right click was, in the main window.
+    void frmVoice_ContextMenu(const QPoint &pos);
+    void Follow_Timer();
+    // Marks the choices that cannot capture now as disabled, with the reason as their tooltip.
+    void refreshMenu();
+
+private:
+    bool lampsAreTheTracks() const;
+
+    AudioEngine &engine_;
+    FrmVoice &w_;
+    LevelCaption level_;
+    FollowSource source_ = FollowSource::Off;
+    QTimer timer_;
+    QMenu *menu_ = nullptr;
+    QAction *reason_ = nullptr;
+    QAction *actions_[3] = {};
+};
