@@ -26,14 +26,17 @@ struct Instances : ::testing::Test {
 
     QString lockPath() const { return runtime.path() + QStringLiteral("/voicebox.lock"); }
 
-    // home: where the file dialog starts; the user's own when empty.
-    QProcess &start(const QString &home = {}, const QStringList &args = {})
+    // home: where the file dialog starts; the user's own when empty. bus: the session bus's address; the
+    // one inherited when empty.
+    QProcess &start(const QString &home = {}, const QStringList &args = {}, const QString &bus = {})
     {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         if (!home.isEmpty())
             env.insert(QStringLiteral("HOME"), home);
+        if (!bus.isEmpty())
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
         p->setProcessEnvironment(env);
         p->start(QStringLiteral(VB_BINARY_DIR "/voicebox"), args);
         EXPECT_TRUE(p->waitForStarted());
@@ -362,4 +365,20 @@ TEST_F(Instances, FileOnTheCommandLinePlaysAndALaterStartHandsItsFileOver)
     EXPECT_TRUE(QTest::qWaitFor([&] { return x.pixel(main, 137, 101) == 0xFF0000; }, kPatienceMs));
     EXPECT_EQ(p.state(), QProcess::Running);
     EXPECT_EQ(lockOwner(), p.processId());
+}
+
+// Without a session bus the program runs as before and says so once.
+TEST_F(Instances, WithoutASessionBusTheProgramRunsAndSaysSoOnce)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display";
+    X11 x;
+    ASSERT_NE(x.c, nullptr);
+    QProcess &p = start({}, {}, QStringLiteral("unix:path=") + runtime.filePath(QStringLiteral("no-bus")));
+    ASSERT_NE(waitForReadyMainWindow(x, p), 0u) << p.readAllStandardError().toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(kPatienceMs));
+    const QByteArray said = p.readAllStandardError();
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains("no session bus")) << said.toStdString();
 }
