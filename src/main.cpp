@@ -1,9 +1,17 @@
 #include "app/App.h"
+#include "app/AppId.h"
+#include "app/CommandLine.h"
+#include "app/InstanceChannel.h"
 #include "app/SingleInstance.h"
 #include "playback/engine/EngineFactory.h"
 #include "widgets/Fonts.h"
 
 #include <QApplication>
+#include <cstdio>
+
+namespace {
+constexpr int kHandOffPatienceMs = 10000; // a running program still starting up answers once its loop runs
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -12,14 +20,39 @@ int main(int argc, char *argv[])
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
-    // A second instance ends at once and silently, before it touches the display.
+    // The command line and a second instance's hand-over run before anything touches the display, so
+    // both work over ssh and in scripts.
     SingleInstance instance;
-    if (!instance.acquire())
-        return 0;
+    QString opened;
+    {
+        QCoreApplication early(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("voicebox"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VB_VERSION));
+        const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+        if (line.exitNow) {
+            std::fputs(qPrintable(line.out), stdout);
+            std::fputs(qPrintable(line.error), stderr);
+            return line.exitStatus;
+        }
+        if (!instance.acquire()) {
+            // There is never a second program: the running one takes the file, or comes to the front.
+            if (!handToRunningInstance(instance.socketPath(), line.path, kHandOffPatienceMs))
+                std::fprintf(stderr, "voicebox: the running program did not answer%s\n",
+                             line.path.isEmpty() ? ""
+                                                 : qPrintable(QStringLiteral(", so it does not play ") + line.path));
+            return 0;
+        }
+        opened = line.path;
+    }
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
+    QGuiApplication::setDesktopFileName(appId());
     installFontSubstitutions();
+
+    InstanceServer laterStarts;
+    if (!instance.socketPath().isEmpty())
+        laterStarts.listen(instance.socketPath());
 
     AppParts parts;
     parts.engine = createAudioEngine();
@@ -28,6 +61,10 @@ int main(int argc, char *argv[])
     parts.ownFolder = QCoreApplication::applicationDirPath();
     App app(std::move(parts));
     QObject::connect(&app, &App::quitRequested, &qapp, [](int status) { QCoreApplication::exit(status); });
+    app.takeLaterStarts(laterStarts);
+    app.publishOnDesktopBus();
     app.start();
+    if (!opened.isEmpty())
+        app.openAndPlay(opened);
     return QApplication::exec();
 }
