@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +33,14 @@ public:
         thread_.join();
     }
     int latencyFrames() const override { return period_; }
+    void setIdle(bool idle) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            idle_ = idle;
+        }
+        wake_.notify_all();
+    }
 
 private:
     void run(int rate, SoundSource &source)
@@ -41,6 +52,11 @@ private:
         auto due = clock::now();
         std::unique_lock lock(mutex_);
         while (!quit_) {
+            if (idle_) {
+                wake_.wait(lock, [this] { return quit_ || !idle_; });
+                due = clock::now();
+                continue;
+            }
             lock.unlock();
             // A late wake-up catches up, as a device's clock keeps running; a long stall is not replayed.
             const auto now = clock::now();
@@ -51,7 +67,7 @@ private:
                 due += period;
             }
             lock.lock();
-            wake_.wait_until(lock, due, [this] { return quit_; });
+            wake_.wait_until(lock, due, [this] { return quit_ || idle_; });
         }
     }
 
@@ -59,6 +75,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool quit_ = false;
+    bool idle_ = false;
     std::thread thread_;
 };
 
@@ -71,6 +88,17 @@ int queuedBehindDriver(int periodFrames)
 {
     const char *driver = SDL_GetCurrentAudioDriver();
     return driver && std::strcmp(driver, "pulseaudio") == 0 ? periodFrames : 0;
+}
+
+// SDL gives its audio thread the highest ordinary priority. Where the system allows it (root, or a raised
+// RLIMIT_RTPRIO) the thread runs round-robin real-time instead, below the sound server's own threads, so that
+// on a loaded machine it is not kept waiting behind ordinary threads; together with the engine's lock,
+// which lends its holder the priority of the thread waiting for it, a period is never late for long.
+bool raiseToRealTime()
+{
+    sched_param param{};
+    param.sched_priority = std::max(sched_get_priority_min(SCHED_RR), 4);
+    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
 }
 
 class SdlOutput : public Output {
@@ -108,6 +136,23 @@ public:
     {
         return latency_;
     }
+    // SDL's thread goes on writing silence to a paused device, so an idle device is closed; the stream the
+    // sound server then drops costs nothing while nothing plays.
+    void setIdle(bool idle) override
+    {
+        if (idle && device_ != 0) {
+            SDL_CloseAudioDevice(device_);
+            device_ = 0;
+        } else if (!idle && device_ == 0) {
+            SDL_AudioSpec have{};
+            device_ = SDL_OpenAudioDevice(nullptr, 0, &want_, &have, 0);
+            if (device_ == 0) {
+                std::fprintf(stderr, "voicebox: the sound device did not open again: %s\n", SDL_GetError());
+                return;
+            }
+            SDL_PauseAudioDevice(device_, 0);
+        }
+    }
 
 private:
     explicit SdlOutput(SoundSource &source) : source_(source) {}
@@ -141,6 +186,7 @@ private:
         want.callback = &SdlOutput::callback;
         want.userdata = output.get();
         SDL_AudioSpec have{};
+        output->want_ = want;
         output->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (output->device_ == 0)
             return nullptr; // the destructor gives the subsystem back
@@ -150,10 +196,13 @@ private:
     }
     static void callback(void *self, Uint8 *stream, int bytes)
     {
+        thread_local const bool realTime = raiseToRealTime(); // once for each of SDL's audio threads
+        (void)realTime;
         static_cast<SdlOutput *>(self)->source_.pull(reinterpret_cast<float *>(stream), bytes / int(2 * sizeof(float)));
     }
 
     SoundSource &source_;
+    SDL_AudioSpec want_{};
     SDL_AudioDeviceID device_ = 0;
     int latency_ = 0;
 };
@@ -167,7 +216,7 @@ OutputKind outputKindFromEnvironment()
 
 int periodFramesFor(int rate)
 {
-    return rate <= 48000 ? 512 : 1024;
+    return rate <= 48000 ? 1024 : 2048;
 }
 
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind)
