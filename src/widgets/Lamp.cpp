@@ -14,10 +14,16 @@ Lamp::Lamp(QWidget *parent, const QString &name, uint32_t bgr) : QWidget(parent)
 
 void Lamp::setColor(uint32_t bgr)
 {
+    if (setColorUnpainted(bgr))
+        update();
+}
+
+bool Lamp::setColorUnpainted(uint32_t bgr)
+{
     if (bgr == color_)
-        return;
+        return false;
     color_ = bgr;
-    update();
+    return true;
 }
 
 void Lamp::paintEvent(QPaintEvent *)
