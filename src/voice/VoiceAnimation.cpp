@@ -81,21 +81,12 @@ VoiceFrame voiceLamps(int32_t s, std::optional<int16_t> level)
 
 void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame)
 {
-    // The changed lamps are repainted together: one pass over their common rectangle, one transfer to the
-    // window system, rather than one of each per lamp.
-    QRect changed;
-    auto set = [&changed](Lamp *lamp, uint32_t bgr) {
-        if (lamp->setColorUnpainted(bgr))
-            changed |= lamp->geometry();
-    };
     for (size_t i = 0; i < 10; ++i) {
         for (int a : {1, 2, 5, 6})
-            set(w.voiceArray(a)[i], frame.outer[i]);
-        set(w.lblVoice3[i], frame.centre[i]);
-        set(w.lblVoice4[i], frame.centre[i]);
+            w.voiceArray(a)[i]->setColor(frame.outer[i]);
+        w.lblVoice3[i]->setColor(frame.centre[i]);
+        w.lblVoice4[i]->setColor(frame.centre[i]);
     }
-    if (!changed.isEmpty())
-        w.update(changed);
 }
 
 VoiceAnimation::VoiceAnimation(const PlayerContext &context, Transport &transport, LevelCaption level)

@@ -14,16 +14,10 @@ Lamp::Lamp(QWidget *parent, const QString &name, uint32_t bgr) : QWidget(parent)
 
 void Lamp::setColor(uint32_t bgr)
 {
-    if (setColorUnpainted(bgr))
-        update();
-}
-
-bool Lamp::setColorUnpainted(uint32_t bgr)
-{
     if (bgr == color_)
-        return false;
+        return;
     color_ = bgr;
-    return true;
+    update();
 }
 
 void Lamp::paintEvent(QPaintEvent *)

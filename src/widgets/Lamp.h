@@ -11,9 +11,6 @@ public:
 
     uint32_t color() const { return color_; }
     void setColor(uint32_t bgr);
-    // The colour without a repaint of its own, for a caller that repaints many lamps in one pass (one
-    // update of their common rectangle in the parent); true if it changed.
-    bool setColorUnpainted(uint32_t bgr);
 
 signals:
     void clicked();
