@@ -11,6 +11,7 @@
 // the default device, or to the silent real-time output with VB_AUDIO_OUTPUT=silent.
 #include "app/App.h"
 #include "playback/engine/Vbmp3Engine.h"
+#include "widgets/Colors.h"
 
 #include <QApplication>
 #include <QDir>
@@ -141,11 +142,18 @@ public:
         sink_ = ::fdopen(fds[0], "r");
         if (parec_ < 0 || !sink_)
             return;
-        unlit_ = pixel(window, x, y);
+        // A trial's lamp may still be lit from the one before: it counts once it has been seen dark.
+        const QColor dark = bgrColor(VoiceShade::Unlit);
+        unlit_ = uint32_t(dark.red()) << 16 | uint32_t(dark.green()) << 8 | uint32_t(dark.blue());
         pixelThread_ = std::thread([this, window, x, y] {
+            bool seenDark = false;
             while (!quit_) {
                 const uint32_t now = pixel(window, x, y);
-                if (armed_ && litAt_.load() == Clock::time_point{} && now != unlit_)
+                if (!armed_)
+                    seenDark = false;
+                else if (now == unlit_)
+                    seenDark = true;
+                else if (seenDark && litAt_.load() == Clock::time_point{})
                     litAt_ = Clock::now();
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
             }
