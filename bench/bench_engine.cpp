@@ -1,6 +1,12 @@
-// Prints the engine's figures: time to open a 60-minute VBR MP3 with and without a Xing header, peak
-// memory while playing it, and the cost of one vbmp3_getSpectrum call while playing.
+// Prints the engine's figures: time to open a 60-minute VBR MP3 with and without a Xing header (the first
+// open with the page cache dropped, where this process may drop it), peak memory while playing it, and the
+// cost of one vbmp3_getSpectrum call while playing.
 // The MP3s are made once into /tmp (sox pink noise through lame); making them is not measured.
+// Two more modes serve bench/run's test under load:
+//   bench_engine play <file> <seconds>  plays file on the sound device, asking for the state and the
+//                                       spectrum every 5 ms as the display's tick does;
+//   bench_engine gaps <recording>       counts the gaps (runs of at least 1 ms of digital silence) in a raw
+//                                       16-bit stereo 44.1 kHz recording, between its first and last sound.
 #include "playback/engine/Vbmp3Engine.h"
 
 #include <algorithm>
@@ -12,6 +18,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -75,6 +82,78 @@ bool makeFiles()
     return true;
 }
 
+// Drops the page cache, so the next open reads the disk; false where this process may not.
+bool dropPageCache()
+{
+    ::sync();
+    std::ofstream control("/proc/sys/vm/drop_caches");
+    control << "3\n";
+    control.close();
+    return bool(control);
+}
+
+int play(const char *path, int seconds)
+{
+    Vbmp3Engine engine(outputKindFromEnvironment());
+    engine.vbmp3_init();
+    TrackInfo info{};
+    if (!engine.vbmp3_open(path, info)) {
+        std::fprintf(stderr, "bench_engine: %s does not open, error %d\n", path, engine.vbmp3_getLastErrorNo());
+        return 1;
+    }
+    engine.vbmp3_play();
+    int32_t first[kSpectrumSize], second[kSpectrumSize];
+    int32_t elapsed = 0;
+    auto next = Clock::now();
+    const auto until = next + std::chrono::seconds(seconds);
+    while (Clock::now() < until && engine.vbmp3_getState(elapsed) == PlayStatePlaying) {
+        engine.vbmp3_getSpectrum(first, second);
+        next += std::chrono::milliseconds(5);
+        std::this_thread::sleep_until(next);
+    }
+    std::printf("played %s for %.1f s\n", path, engine.heardSeconds());
+    engine.vbmp3_free();
+    return 0;
+}
+
+int countGaps(const char *path)
+{
+    constexpr int kRate = 44100;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<int16_t> samples;
+    std::vector<int16_t> piece(1 << 16);
+    while (in.read(reinterpret_cast<char *>(piece.data()), std::streamsize(piece.size() * 2)) || in.gcount() > 0)
+        samples.insert(samples.end(), piece.begin(), piece.begin() + in.gcount() / 2);
+    const size_t frames = samples.size() / 2;
+    auto silent = [&](size_t f) { return samples[2 * f] == 0 && samples[2 * f + 1] == 0; };
+    size_t begin = 0, end = frames;
+    while (begin < end && silent(begin))
+        ++begin;
+    while (end > begin && silent(end - 1))
+        --end;
+    int gaps = 0;
+    double longestMs = 0, totalMs = 0;
+    for (size_t f = begin; f < end;) {
+        if (!silent(f)) {
+            ++f;
+            continue;
+        }
+        size_t run = f;
+        while (run < end && silent(run))
+            ++run;
+        const double ms = double(run - f) * 1000.0 / kRate;
+        if (ms >= 1.0) {
+            ++gaps;
+            totalMs += ms;
+            longestMs = std::max(longestMs, ms);
+        }
+        f = run;
+    }
+    std::printf("gaps: %d in %.1f s of sound (longest %.1f ms, %.1f ms in all)\n", gaps, double(end - begin) / kRate,
+                longestMs, totalMs);
+    return 0;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -82,8 +161,12 @@ double median(std::vector<double> v)
 }
 } // namespace
 
-int main()
+int main(int argc, char *argv[])
 {
+    if (argc == 4 && std::strcmp(argv[1], "play") == 0)
+        return play(argv[2], std::atoi(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], "gaps") == 0)
+        return countGaps(argv[2]);
     if (!makeFiles()) {
         std::fprintf(stderr, "bench_engine: could not make the 60-minute MP3s (sox and lame needed)\n");
         return 1;
@@ -92,6 +175,17 @@ int main()
     Vbmp3Engine engine(OutputKind::Silent);
     engine.vbmp3_init();
     TrackInfo info{};
+
+    // The first open of the file with a Xing header, from the disk: the time the caller's thread is held.
+    const bool dropped = dropPageCache();
+    const auto coldStart = Clock::now();
+    if (!engine.vbmp3_open(kWithXing, info)) {
+        std::fprintf(stderr, "bench_engine: open failed, error %d\n", engine.vbmp3_getLastErrorNo());
+        return 1;
+    }
+    std::printf("cold open 60-min VBR MP3 with Xing header: %.1f ms (%s)\n",
+                std::chrono::duration<double, std::milli>(Clock::now() - coldStart).count(),
+                dropped ? "page cache dropped" : "page cache NOT dropped: needs root");
 
     for (const auto &[name, path] : {std::pair{"with Xing header", kWithXing}, {"without Xing header", kWithoutXing}}) {
         std::vector<double> ms;

@@ -3,11 +3,15 @@
 //         every 5 ms (the repaint it asks for is timed apart, as the event loop runs it later);
 //   lag   how far the centre lamps light behind a sound's onset: a fixture of silence and then a
 //         -10 dBFS 1 kHz tone at a known sample plays with the 5 ms timer running as in use; the engine's
-//         heard position at the first tick that lights the centre lamps, minus the onset time.
+//         heard position at the first tick that lights the centre lamps, minus the onset time;
+//   end to end  the same starts seen from outside the engine: when the lamp's pixels change on the X server
+//         (polled there on a connection of its own), minus when the onset is heard at the sound server (its
+//         arrival at the default sink's monitor, read with parec, plus the sink's reported latency).
 // Usage: bench_voice <speech.wav or .mp3> [lag trials]. Needs a display (Xvfb will do); sound goes to
 // the default device, or to the silent real-time output with VB_AUDIO_OUTPUT=silent.
 #include "app/App.h"
 #include "playback/engine/Vbmp3Engine.h"
+#include "widgets/Colors.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,14 +20,21 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <mutex>
 #include <numbers>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -104,6 +115,133 @@ void runFor(int ms)
 bool centreLit(FrmVoice &w)
 {
     return w.lblVoice3[9]->color() != VoiceShade::Unlit;
+}
+
+// Watches one pixel of a window on the X server from a thread of its own, and the default sink's monitor
+// through parec from another; each notes when its signal first appears after arm().
+class OutsideWatch {
+public:
+    OutsideWatch(xcb_window_t window, int x, int y)
+    {
+        x_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(x_))
+            return;
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        parec_ = ::fork();
+        if (parec_ == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            ::execlp("parec", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
+                     "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        sink_ = ::fdopen(fds[0], "r");
+        if (parec_ < 0 || !sink_)
+            return;
+        // A trial's lamp may still be lit from the one before: it counts once it has been seen dark.
+        const QColor dark = bgrColor(VoiceShade::Unlit);
+        unlit_ = uint32_t(dark.red()) << 16 | uint32_t(dark.green()) << 8 | uint32_t(dark.blue());
+        pixelThread_ = std::thread([this, window, x, y] {
+            bool seenDark = false;
+            while (!quit_) {
+                const uint32_t now = pixel(window, x, y);
+                if (!armed_)
+                    seenDark = false;
+                else if (now == unlit_)
+                    seenDark = true;
+                else if (seenDark && litAt_.load() == Clock::time_point{})
+                    litAt_ = Clock::now();
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+        sinkThread_ = std::thread([this] {
+            int16_t block[64];
+            size_t got;
+            while (!quit_ && (got = std::fread(block, 2, 64, sink_)) > 0) {
+                const auto now = Clock::now();
+                for (size_t i = 0; i < got; ++i) {
+                    if (armed_ && heardAt_.load() == Clock::time_point{} && std::abs(block[i]) > 3000) {
+                        // The block ends now: the onset came (got - i) samples before.
+                        heardAt_ = now - std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(double(got - i) / kRate));
+                        break;
+                    }
+                }
+            }
+        });
+        ok_ = true;
+    }
+    ~OutsideWatch()
+    {
+        quit_ = true;
+        if (pixelThread_.joinable())
+            pixelThread_.join();
+        if (parec_ > 0) {
+            ::kill(parec_, SIGTERM); // its pipe then ends, and so does the thread reading it
+            ::waitpid(parec_, nullptr, 0);
+        }
+        if (sinkThread_.joinable())
+            sinkThread_.join();
+        if (sink_)
+            std::fclose(sink_);
+        if (x_)
+            xcb_disconnect(x_);
+    }
+    bool ok() const { return ok_; }
+    void arm()
+    {
+        litAt_ = Clock::time_point{};
+        heardAt_ = Clock::time_point{};
+        armed_ = true;
+    }
+    void disarm() { armed_ = false; }
+    bool seen() const { return litAt_.load() != Clock::time_point{} && heardAt_.load() != Clock::time_point{}; }
+    double lagMs(double sinkLatencyMs) const
+    {
+        return std::chrono::duration<double, std::milli>(litAt_.load() - heardAt_.load()).count() - sinkLatencyMs;
+    }
+
+private:
+    uint32_t pixel(xcb_window_t window, int x, int y)
+    {
+        auto *reply = xcb_get_image_reply(
+            x_, xcb_get_image(x_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(x), int16_t(y), 1, 1, ~0u), nullptr);
+        uint32_t value = 0;
+        if (reply && xcb_get_image_data_length(reply) >= 4)
+            std::memcpy(&value, xcb_get_image_data(reply), 4);
+        std::free(reply);
+        return value & 0xFFFFFF;
+    }
+
+    xcb_connection_t *x_ = nullptr;
+    pid_t parec_ = -1;
+    std::FILE *sink_ = nullptr;
+    uint32_t unlit_ = 0;
+    bool ok_ = false;
+    std::atomic<bool> quit_{false}, armed_{false};
+    std::atomic<Clock::time_point> litAt_{}, heardAt_{};
+    std::thread pixelThread_, sinkThread_;
+};
+
+// The default sink's latency as the sound server reports it while a stream plays, in ms; -1 if unknown.
+double sinkLatencyMs()
+{
+    std::FILE *p = ::popen("pactl list sinks 2>/dev/null", "r");
+    if (!p)
+        return -1;
+    char line[512];
+    double ms = -1;
+    while (std::fgets(line, sizeof line, p)) {
+        double usec = 0;
+        if (ms < 0 && std::sscanf(line, " Latency: %lf usec", &usec) == 1)
+            ms = usec / 1000.0;
+    }
+    ::pclose(p);
+    return ms;
 }
 } // namespace
 
@@ -200,11 +338,15 @@ int main(int argc, char *argv[])
         heardAtLastTick = heard;
     });
     const double onsetSeconds = double(kOnsetSample) / kRate;
-    std::vector<double> lagMs, gapMs;
+    const QPoint lamp = w.lblVoice3[9]->geometry().center();
+    OutsideWatch outside(xcb_window_t(w.winId()), lamp.x(), lamp.y());
+    double serverLatencyMs = -1;
+    std::vector<double> lagMs, gapMs, outsideMs;
     for (int trial = 0; trial < trials; ++trial) {
         heardAtFirstLight = heardAtTickBefore = heardAtLastTick = -1;
         transport.cmdStop_Click();
         runFor(50);
+        outside.arm();
         transport.cmdStart_Click();
         if (!waitFor([&] { return heardAtFirstLight >= 0; }, 4000)) {
             std::fprintf(stderr, "bench_voice: trial %d: the centre lamps never lit\n", trial);
@@ -213,8 +355,21 @@ int main(int argc, char *argv[])
         lagMs.push_back((heardAtFirstLight - onsetSeconds) * 1000.0);
         if (heardAtTickBefore >= 0)
             gapMs.push_back((heardAtFirstLight - heardAtTickBefore) * 1000.0);
+        if (outside.ok() && waitFor([&] { return outside.seen(); }, 1000)) {
+            if (serverLatencyMs < 0)
+                serverLatencyMs = sinkLatencyMs(); // while this stream plays
+            outsideMs.push_back(outside.lagMs(std::max(serverLatencyMs, 0.0)));
+        }
+        outside.disarm();
     }
     transport.cmdStop_Click();
+    if (outsideMs.empty())
+        std::printf("end to end: not measured (no X connection, parec or sound server)\n");
+    else
+        std::printf("end to end: median %+.1f ms, min %+.1f ms, max %+.1f ms over %zu trials (lamp's pixels on the X "
+                    "server minus the onset at the sink's monitor plus the sink's reported latency, %.1f ms)\n",
+                    percentile(outsideMs, 0.5), percentile(outsideMs, 0.0), percentile(outsideMs, 1.0),
+                    outsideMs.size(), serverLatencyMs);
     std::printf("lag: median %+.1f ms, min %+.1f ms, max %+.1f ms over %d trials (negative: lit before heard; heard "
                 "time between ticks: median %.1f ms)\n",
                 percentile(lagMs, 0.5), percentile(lagMs, 0.0), percentile(lagMs, 1.0), trials,

@@ -1,11 +1,17 @@
 #include "app/App.h"
+#include "app/AppId.h"
 #include "app/CommandLine.h"
+#include "app/InstanceChannel.h"
 #include "app/SingleInstance.h"
 #include "playback/engine/EngineFactory.h"
 #include "widgets/Fonts.h"
 
 #include <QApplication>
 #include <cstdio>
+
+namespace {
+constexpr int kHandOffPatienceMs = 10000; // a running program still starting up answers once its loop runs
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -14,24 +20,41 @@ int main(int argc, char *argv[])
         !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
-    // A second instance ends at once and silently, before it touches the display.
+    // The command line and a second instance's hand-over run before anything touches the display, so
+    // both work over ssh and in scripts.
     SingleInstance instance;
-    if (!instance.acquire())
-        return 0;
+    QString opened;
+    std::optional<FollowSource> follow;
+    {
+        QCoreApplication early(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("voicebox"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VB_VERSION));
+        const CommandLine line = parseCommandLine(QCoreApplication::arguments());
+        if (line.exitNow) {
+            std::fputs(qPrintable(line.out), stdout);
+            std::fputs(qPrintable(line.error), stderr);
+            return line.exitStatus;
+        }
+        if (!instance.acquire()) {
+            // There is never a second program: the running one takes the file, or comes to the front.
+            if (!handToRunningInstance(instance.socketPath(), line.path, kHandOffPatienceMs))
+                std::fprintf(stderr, "voicebox: the running program did not answer%s\n",
+                             line.path.isEmpty() ? ""
+                                                 : qPrintable(QStringLiteral(", so it does not play ") + line.path));
+            return 0;
+        }
+        opened = line.path;
+        follow = line.follow;
+    }
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
+    QGuiApplication::setDesktopFileName(appId());
     installFontSubstitutions();
 
-    QCommandLineParser commandLine;
-    addFollowOption(commandLine);
-    commandLine.process(qapp);
-    std::optional<FollowSource> follow;
-    QString error;
-    if (!readFollowOption(commandLine, follow, error)) {
-        std::fprintf(stderr, "voicebox: %s\n", qPrintable(error));
-        return 2;
-    }
+    InstanceServer laterStarts;
+    if (!instance.socketPath().isEmpty())
+        laterStarts.listen(instance.socketPath());
 
     AppParts parts;
     parts.follow = follow;
@@ -41,6 +64,10 @@ int main(int argc, char *argv[])
     parts.ownFolder = QCoreApplication::applicationDirPath();
     App app(std::move(parts));
     QObject::connect(&app, &App::quitRequested, &qapp, [](int status) { QCoreApplication::exit(status); });
+    app.takeLaterStarts(laterStarts);
+    app.publishOnDesktopBus();
     app.start();
+    if (!opened.isEmpty())
+        app.openAndPlay(opened);
     return QApplication::exec();
 }

@@ -18,6 +18,11 @@ int main(int argc, char **argv)
     QTemporaryDir config;
     if (config.isValid())
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+#ifdef VB_USES_SESSION_BUS
+    // The test script hands its private session bus only to the tests that use it.
+    if (!qEnvironmentVariableIsEmpty("VB_SESSION_BUS"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", qgetenv("VB_SESSION_BUS"));
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();

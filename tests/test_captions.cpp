@@ -1,5 +1,9 @@
 #include "playback/TrackOpening.h"
 #include "support/Screenshots.h"
+#include "widgets/TextFit.h"
+#include "windows/FrmCtl.h"
+#include "windows/FrmMetar.h"
+#include "windows/FrmPower.h"
 #include "windows/FrmVoice.h"
 
 #include <QImage>
@@ -22,6 +26,13 @@ QImage drawLabel(QLabel *label, qreal scale)
     return image;
 }
 
+// How far the label moves its caption to keep a leaning glyph's ink inside.
+QPointF shiftOf(const QLabel *label)
+{
+    const auto *fitted = dynamic_cast<const FittedLabel *>(label);
+    return fitted ? fitted->fitted().shift : QPointF();
+}
+
 // The label's caption as a label draws it, in the label's face at pixelSize, but with room around the
 // label and nothing clipped, so whatever its box would cut off shows in the room.
 QImage drawUnclipped(const QLabel *label, int pixelSize, qreal scale)
@@ -35,6 +46,7 @@ QImage drawUnclipped(const QLabel *label, int pixelSize, qreal scale)
     painter.setFont(font);
     painter.setPen(label->palette().color(label->foregroundRole()));
     painter.translate(kRoom, kRoom); // the label's own coordinates, which decide how glyphs are rounded
+    painter.translate(shiftOf(label));
     painter.drawText(label->contentsRect(), int(label->alignment()) | Qt::TextDontClip, label->text());
     return image;
 }
@@ -160,4 +172,35 @@ TEST(Captions, EveryMainWindowCaptionIsDrawnWholeAtOneAndTwoTimesScale)
     for (const auto &[name, text] : everyday)
         w.findChild<QLabel *>(QString::fromUtf8(name))->setText(QString::fromUtf8(text));
     keepWindowShots(w, QStringLiteral("frmVoice-everyday-captions"));
+}
+
+// The fixed captions of every window, as designed: each is drawn whole, and no more than a pixel below
+// its design size; a glyph that leans a sliver past its box must not shrink the caption to a speck.
+TEST(Captions, EveryDesignedCaptionOfEveryWindowIsDrawnWholeNearItsOwnSize)
+{
+    FrmVoice voice;
+    FrmMetar metar;
+    FrmPower power;
+    FrmCtl ctl;
+    for (QWidget *w : {static_cast<QWidget *>(&voice), static_cast<QWidget *>(&metar), static_cast<QWidget *>(&power),
+                       static_cast<QWidget *>(&ctl)}) {
+        int checked = 0;
+        for (QLabel *label : w->findChildren<QLabel *>()) {
+            if (label->text().isEmpty() || !dynamic_cast<FittedLabel *>(label) ||
+                label->textFormat() != Qt::PlainText || label->frameWidth() > 0)
+                continue;
+            const std::string what = w->objectName().toStdString() + "." + label->objectName().toStdString() + " \"" +
+                                     label->text().toStdString() + "\"";
+            const int own = label->font().pixelSize();
+            for (qreal scale : {1.0, 2.0}) {
+                const int size = drawnPixelSize(label, scale);
+                ASSERT_NE(size, 0) << what << " is drawn at no size of its face at " << scale << "x";
+                EXPECT_GE(size + 1, own) << what << " shrinks from " << own << " px at " << scale << "x";
+                EXPECT_EQ(inkOutside(drawUnclipped(label, size, scale), boxIn(label, scale)), 0)
+                    << what << " loses ink at " << size << " px at " << scale << "x";
+            }
+            ++checked;
+        }
+        EXPECT_GT(checked, 0) << w->objectName().toStdString();
+    }
 }

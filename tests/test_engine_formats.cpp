@@ -42,6 +42,15 @@ Mp3FrameCount walkFrames(const std::string &path)
     UniqueFd fd(file.fd);
     return countMp3Frames(fd.get(), skipId3v2(fd.get(), file.size), file.size);
 }
+
+Mp3FrameCount xingFrames(const std::string &path)
+{
+    const GatedFile file = openGated(path);
+    if (file.error != ErrNone)
+        return {};
+    UniqueFd fd(file.fd);
+    return xingMp3Frames(fd.get(), skipId3v2(fd.get(), file.size), file.size);
+}
 } // namespace
 
 TEST_F(Engine, ReportsTrackInfoForEveryFormat)
@@ -318,6 +327,60 @@ TEST(Mp3Length, HeaderWalkCountsWhatLibmpg123Decodes)
         TrackInfo info{};
         ASSERT_TRUE(engine.vbmp3_open(c.path, info));
         EXPECT_EQ(info.TotalSeconds, decoded / info.SamplingRate);
+    }
+}
+
+TEST(Mp3Length, XingHeaderCountsOnlyWhereTheFileBearsItOut)
+{
+    TempFolder folder;
+    const std::string wav = folder.file("minute.wav");
+    ASSERT_TRUE(writeWav(wav, Wave{.channels = 1, .seconds = 62, .signal = Signal::Varied}));
+    const std::string mp3 = folder.file("minute.mp3");
+    ASSERT_TRUE(lameEncode(wav, mp3, "--vbr-new -V 6"));
+    const std::string stream = readAll(mp3);
+    const Mp3FrameCount walked = walkFrames(mp3);
+    ASSERT_TRUE(walked.sure);
+    const size_t tag = stream.find("Xing");
+    ASSERT_NE(tag, std::string::npos);
+    auto claiming = [&](int64_t frames) {
+        std::string s = stream;
+        for (int i = 0; i < 4; ++i)
+            s[tag + 8 + size_t(i)] = char((frames >> (24 - 8 * i)) & 0xFF);
+        return s;
+    };
+    std::string v1(128, '\0');
+    v1.replace(0, 3, "TAG");
+
+    const struct {
+        const char *name;
+        std::string bytes;
+        bool believed;
+    } cases[] = {
+        {"true.mp3", stream, true},
+        {"id3v1.mp3", stream + v1, true},
+        {"half_more.mp3", claiming(walked.frames * 3 / 2), false},
+        {"third_fewer.mp3", claiming(walked.frames * 2 / 3), false},
+        {"years.mp3", claiming(0x7fffffff), false},
+        {"appended.mp3", stream + stream.substr(stream.size() / 2), false},
+        {"cut.mp3", stream.substr(0, stream.size() - 5000), false},
+    };
+    Vbmp3Engine engine(OutputKind::Silent);
+    engine.vbmp3_init();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder.file(c.name);
+        ASSERT_TRUE(writeText(path, c.bytes));
+        const Mp3FrameCount header = xingFrames(path);
+        EXPECT_EQ(header.sure, c.believed);
+        if (header.sure) {
+            EXPECT_EQ(header.samples, walked.samples);
+        }
+        // Believed or not, the length is the frames' own.
+        TrackInfo info{};
+        ASSERT_TRUE(engine.vbmp3_open(path, info));
+        if (c.bytes.size() == stream.size() || c.believed) { // the same frames
+            EXPECT_EQ(info.TotalSeconds, walked.samples / walked.rate);
+        }
     }
 }
 

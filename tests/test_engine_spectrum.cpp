@@ -1,5 +1,6 @@
 // The spectrum: the analysis of known signals, and what the engine reports of the sound being heard.
 #include "playback/engine/SpectrumAnalyzer.h"
+#include "playback/engine/VoiceBand.h"
 #include "support/EngineFiles.h"
 
 #include <algorithm>
@@ -32,6 +33,16 @@ TEST(Spectrum, VoiceBandLevelOfSines)
             std::array<float, kSpectrumSize> levels{};
             analyzer.analyse(samples.data() + 1000, levels);
             EXPECT_NEAR(levelToValue(levels[128]), c.expected, c.tolerance);
+
+            // The engine's own measure: the band filtered in time, its mean square over the same window.
+            VoiceBandFilter filter(rate);
+            double sum = 0;
+            for (size_t i = 0; i < size_t(1000 + analyzer.windowSize()); ++i) {
+                const double band = filter.process(samples[i]);
+                if (i >= 1000)
+                    sum += band * band;
+            }
+            EXPECT_NEAR(levelToValue(meanSquareToDb(sum / analyzer.windowSize())), c.expected, c.tolerance);
         }
     }
 }

@@ -105,6 +105,31 @@ TEST_F(EngineByHand, StatesFollowPlayPauseRestartStopAndTheEnd)
     EXPECT_EQ(heardFrame(), 0);
 }
 
+TEST_F(EngineByHand, OutputIdlesWhileNothingPlays)
+{
+    const std::string path = Files::get().wav("idle.wav", Wave{.rate = kRate, .seconds = 0.3});
+    ASSERT_TRUE(engine.vbmp3_open(path, info));
+    EXPECT_TRUE(waitUntil([&] { return sound.idle(); })); // opened, not playing
+    const struct {
+        const char *step;
+        void (Vbmp3Engine::*call)();
+        bool idle;
+    } steps[] = {
+        {"play", &Vbmp3Engine::vbmp3_play, false},       {"pause", &Vbmp3Engine::vbmp3_pause, true},
+        {"restart", &Vbmp3Engine::vbmp3_restart, false}, {"stop", &Vbmp3Engine::vbmp3_stop, true},
+        {"play again", &Vbmp3Engine::vbmp3_play, false},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.step);
+        (engine.*s.call)();
+        EXPECT_TRUE(waitUntil([&] { return sound.idle() == s.idle; }));
+    }
+    // Played to its end, the track leaves the output idle too.
+    ASSERT_TRUE(pullUntilHeard(int64_t(0.3 * kRate)));
+    EXPECT_EQ(stateOf(engine), PlayStateStopped);
+    EXPECT_TRUE(waitUntil([&] { return sound.idle(); }));
+}
+
 TEST_F(Engine, ElapsedFollowsTheOutputClockNotTheDecoder)
 {
     const std::string path = Files::get().wav("clock.wav", Wave{.seconds = 1.3});

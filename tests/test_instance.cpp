@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/file.h>
 #include <xcb/xcb.h>
 
 namespace {
@@ -24,16 +26,19 @@ struct Instances : ::testing::Test {
 
     QString lockPath() const { return runtime.path() + QStringLiteral("/voicebox.lock"); }
 
-    // home: where the file dialog starts; the user's own when empty.
-    QProcess &start(const QString &home = {})
+    // home: where the file dialog starts; the user's own when empty. bus: the session bus's address; the
+    // one inherited when empty.
+    QProcess &start(const QString &home = {}, const QStringList &args = {}, const QString &bus = {})
     {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         if (!home.isEmpty())
             env.insert(QStringLiteral("HOME"), home);
+        if (!bus.isEmpty())
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
         p->setProcessEnvironment(env);
-        p->start(QStringLiteral(VB_BINARY_DIR "/voicebox"), {});
+        p->start(QStringLiteral(VB_BINARY_DIR "/voicebox"), args);
         EXPECT_TRUE(p->waitForStarted());
         started.push_back(std::move(p));
         return *started.back();
@@ -111,6 +116,39 @@ TEST_F(Instances, LockOfAKilledInstanceDoesNotBlockTheNextStart)
     QProcess &next = start();
     EXPECT_TRUE(waitForLockOwner(next.processId()));
     EXPECT_EQ(next.state(), QProcess::Running);
+    // The killed one's socket was left too; the next one listens in its place and answers a later start.
+    QProcess &later = start();
+    ASSERT_TRUE(later.waitForFinished(kPatienceMs));
+    EXPECT_EQ(later.exitCode(), 0);
+    EXPECT_TRUE(later.readAllStandardError().isEmpty()) << later.readAllStandardError().toStdString();
+    EXPECT_EQ(next.state(), QProcess::Running);
+}
+
+// A program that holds the lock but never answers: a later start says so once and still ends with 0,
+// rather than hang or start a second program.
+TEST_F(Instances, LaterStartGivesUpOnAProgramThatDoesNotAnswer)
+{
+    QTemporaryDir music;
+    const QString track = music.filePath(QStringLiteral("tone.wav"));
+    ASSERT_TRUE(fixtures::writeWav(track.toStdString(), fixtures::Wave{}));
+    const int lock = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    // Connections are taken by the kernel, but nothing reads them.
+    QLocalServer deaf;
+    ASSERT_TRUE(deaf.listen(runtime.filePath(QStringLiteral("voicebox.socket"))));
+
+    for (const QStringList &args : {QStringList{track}, QStringList{}}) {
+        QProcess &later = start({}, args);
+        ASSERT_TRUE(later.waitForFinished(kPatienceMs));
+        EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(later.exitCode(), 0);
+        const QByteArray said = later.readAllStandardError();
+        EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+        EXPECT_TRUE(said.contains("did not answer")) << said.toStdString();
+        EXPECT_EQ(said.contains("tone.wav"), !args.isEmpty()) << said.toStdString();
+    }
+    ::close(lock);
 }
 
 // ---- The close box, through the X server as a window manager would send it ---------------------
@@ -284,4 +322,63 @@ TEST_F(Instances, TerminationSignalEndsTheProgram)
     p.terminate();
     ASSERT_TRUE(p.waitForFinished(kPatienceMs)) << "SIGTERM was ignored";
     EXPECT_EQ(p.exitStatus(), QProcess::CrashExit); // ended by the signal's default action
+}
+
+// A file on the command line plays once the start-up show has run; a later start with another file
+// hands it over and ends at once with 0, and the running program plays it.
+TEST_F(Instances, FileOnTheCommandLinePlaysAndALaterStartHandsItsFileOver)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display";
+    X11 x;
+    ASSERT_NE(x.c, nullptr);
+    QTemporaryDir music;
+    const QString first = music.filePath(QStringLiteral("first.wav"));
+    const QString second = music.filePath(QStringLiteral("second.wav"));
+    for (const QString &f : {first, second})
+        ASSERT_TRUE(fixtures::writeWav(f.toStdString(), fixtures::Wave{.channels = 2, .seconds = 60.0}));
+
+    QProcess &p = start(music.path(), {first});
+    xcb_window_t main = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (main = x.findWindow(p.processId(), "first.wav")) != 0 || p.state() == QProcess::NotRunning; },
+        kPatienceMs));
+    ASSERT_NE(main, 0u) << p.readAllStandardError().toStdString();
+    // The tone lights the centre lamp lblVoice3(9) bright red: the track is heard.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.pixel(main, 137, 101) == 0xFF0000; }, kPatienceMs));
+    // PAUSE (cmdPause at 10, 90 px) darkens the lamps, so that only the handed-over file can light them.
+    ASSERT_TRUE(clickAt(main, 37, 106));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.pixel(main, 137, 101) == 0x200000; }, kPatienceMs));
+
+    // Handed over relative to the later start's own folder.
+    auto later = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    later->setProcessEnvironment(env);
+    later->setWorkingDirectory(music.path());
+    later->start(QStringLiteral(VB_BINARY_DIR "/voicebox"), {QStringLiteral("second.wav")});
+    ASSERT_TRUE(later->waitForFinished(kPatienceMs));
+    EXPECT_EQ(later->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(later->exitCode(), 0);
+    EXPECT_TRUE(later->readAllStandardError().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return x.findWindow(p.processId(), "second.wav") == main; }, kPatienceMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return x.pixel(main, 137, 101) == 0xFF0000; }, kPatienceMs));
+    EXPECT_EQ(p.state(), QProcess::Running);
+    EXPECT_EQ(lockOwner(), p.processId());
+}
+
+// Without a session bus the program runs as before and says so once.
+TEST_F(Instances, WithoutASessionBusTheProgramRunsAndSaysSoOnce)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X display";
+    X11 x;
+    ASSERT_NE(x.c, nullptr);
+    QProcess &p = start({}, {}, QStringLiteral("unix:path=") + runtime.filePath(QStringLiteral("no-bus")));
+    ASSERT_NE(waitForReadyMainWindow(x, p), 0u) << p.readAllStandardError().toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(kPatienceMs));
+    const QByteArray said = p.readAllStandardError();
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains("no session bus")) << said.toStdString();
 }

@@ -3,9 +3,12 @@
 #include "playback/engine/SpectrumAnalyzer.h"
 #include "support/AppRig.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QLocale>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -105,7 +108,110 @@ protected:
         rig.dialogs->fileAnswers.push_back(name.isEmpty() ? QString() : path(name));
         rig.w().cmdFile->click();
     }
+    // Drags a file's (or folder's) link over the main window and drops it, as a file manager does;
+    // false where the window refused the drag.
+    bool drop(const QString &where)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(where)});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&rig.w(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&rig.w(), &dropped);
+        return dropped.isAccepted();
+    }
+    // What FILE leaves behind, for comparing a drop with it.
+    QString shown()
+    {
+        return rig.w().windowTitle() + u'|' + rig.w().lblMusicCnt->text() + u'/' + rig.w().lblTotal->text() + u'|' +
+               rig.state().CurrentFile + u'|' + QString::number(rig.state().ListLoaded);
+    }
 };
+
+// A dropped file opens exactly as FILE would (nothing plays); a folder opens its first track in the
+// list's order, not the file system's.
+TEST_F(PlayListFolder, DropOpensAsFileWould)
+{
+    for (const char *name : {"c.mp3", "B.wav", "notes.txt", "a.MP3"})
+        touch(path(QString::fromUtf8(name)));
+    rig.engine->state = PlayStatePlaying;
+    choose(QStringLiteral("c.mp3"));
+    const QString byFile = shown();
+    const Calls fileCalls = rig.engine->commands();
+
+    rig.engine->state = PlayStatePlaying;
+    rig.engine->clearCalls();
+    choose(QStringLiteral("a.MP3")); // somewhere else first, so the drop has something to change
+    rig.engine->clearCalls();
+    ASSERT_TRUE(drop(path(QStringLiteral("c.mp3"))));
+    EXPECT_EQ(shown(), byFile);
+    EXPECT_EQ(rig.engine->commands(), fileCalls);
+    EXPECT_EQ(rig.w().lblState->text(), kStopped);
+
+    rig.engine->clearCalls();
+    ASSERT_TRUE(drop(dir.path()));
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:" + path(QStringLiteral("a.MP3")).toStdString()}));
+    EXPECT_EQ(rig.w().windowTitle() + u'|' + rig.w().lblMusicCnt->text() + u'/' + rig.w().lblTotal->text(),
+              QStringLiteral("a.MP3|1/3"));
+    EXPECT_TRUE(rig.dialogs->messages.isEmpty());
+}
+
+// What the engine refuses gets FILE's one message; a folder without tracks goes to the engine as it
+// is, which refuses it; while the start-up show runs, the window takes no drop.
+TEST_F(PlayListFolder, DropOfWhatCannotOpenGivesFilesMessage)
+{
+    touch(path(QStringLiteral("notes.txt")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("empty")));
+    rig.engine->openResult = false;
+    rig.engine->errorOnFailure = ErrNotAudio;
+    choose(QStringLiteral("notes.txt"));
+    ASSERT_EQ(rig.dialogs->messages.size(), 1);
+    ASSERT_TRUE(drop(path(QStringLiteral("notes.txt"))));
+    ASSERT_EQ(rig.dialogs->messages.size(), 2);
+    EXPECT_EQ(rig.dialogs->messages[1], rig.dialogs->messages[0]);
+
+    rig.engine->clearCalls();
+    rig.engine->errorOnFailure = ErrNotRegular;
+    ASSERT_TRUE(drop(path(QStringLiteral("empty"))));
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:" + path(QStringLiteral("empty")).toStdString()}));
+    EXPECT_EQ(rig.dialogs->messages.last(), QStringLiteral("ErrNo : 2 Open Error"));
+    EXPECT_EQ(rig.state().PlayCount, 0);
+    rig.engine->clearCalls();
+    rig.w().cmdStart->click();
+    EXPECT_EQ(rig.engine->commands(), Calls{}); // nothing was opened, so nothing plays
+
+    rig.w().setInputEnabled(false);
+    rig.engine->clearCalls();
+    EXPECT_FALSE(drop(path(QStringLiteral("notes.txt"))));
+    EXPECT_EQ(rig.engine->calls, Calls{});
+    rig.w().setInputEnabled(true);
+}
+
+// A file from outside (command line, a later start, the bus) opens and plays, but only once the
+// start-up show has handed over the input: the start-up voice is not cut short by it.
+TEST_F(PlayListFolder, FileFromOutsideWaitsForTheStartUpShowThenPlays)
+{
+    for (const char *name : {"b.wav", "a.wav"})
+        touch(path(QString::fromUtf8(name)));
+    // The start-up show under way, as the load leaves it (without the load, which would show windows
+    // over those of tests running beside this one).
+    rig.w().Timer2->setInterval(350);
+    rig.w().Timer2->setEnabled(true);
+    rig.app->openAndPlay(path(QStringLiteral("b.wav")));
+    rig.app->openAndPlay(dir.path()); // the last one asked for wins
+    EXPECT_EQ(rig.engine->commands(), Calls{});
+    rig.runLightShow();
+    ASSERT_TRUE(rig.lightShowDone());
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:" + path(QStringLiteral("a.wav")).toStdString(), "play"}));
+    EXPECT_EQ(rig.w().lblMusicCnt->text() + u'/' + rig.w().lblTotal->text(), QStringLiteral("1/2"));
+    EXPECT_TRUE(rig.w().Timer1->isEnabled());
+
+    rig.engine->clearCalls();
+    rig.app->openAndPlay(path(QStringLiteral("b.wav"))); // once running, at once
+    EXPECT_EQ(rig.engine->commands(), (Calls{"stop", "open:" + path(QStringLiteral("b.wav")).toStdString(), "play"}));
+}
 
 TEST_F(PlayListFolder, ListsOrdinaryMusicFilesInNameOrder)
 {

@@ -172,14 +172,12 @@ TEST(VoiceFollow, CommandLineNamesTheSource)
         {{QStringLiteral("--follow"), QString()}, false, std::nullopt},
     };
     for (const auto &c : cases) {
-        QCommandLineParser parser;
-        addFollowOption(parser);
-        ASSERT_TRUE(parser.parse(QStringList{QStringLiteral("voicebox")} + c.arguments));
-        std::optional<FollowSource> follow = FollowSource::Microphone;
-        QString error;
-        EXPECT_EQ(readFollowOption(parser, follow, error), c.accepted) << c.arguments.join(u' ').toStdString();
-        EXPECT_EQ(follow, c.follow) << c.arguments.join(u' ').toStdString();
-        EXPECT_EQ(error.isEmpty(), c.accepted);
+        const CommandLine line = parseCommandLine(QStringList{QStringLiteral("voicebox")} + c.arguments);
+        const std::string what = c.arguments.join(u' ').toStdString();
+        EXPECT_EQ(!line.exitNow, c.accepted) << what;
+        EXPECT_EQ(line.exitStatus, c.accepted ? 0 : 2) << what;
+        EXPECT_EQ(line.follow, c.follow) << what;
+        EXPECT_EQ(line.error.isEmpty(), c.accepted) << what;
     }
 }
 

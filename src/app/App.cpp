@@ -1,5 +1,7 @@
 #include "App.h"
 
+#include "DesktopBus.h"
+#include "InstanceChannel.h"
 #include "widgets/RowWidth.h"
 #include "widgets/WindowGeometry.h"
 #include "windows/FrmVoice.h"
@@ -10,6 +12,7 @@
 #include <QIcon>
 #include <QScreen>
 #include <QSettings>
+#include <utility>
 
 namespace {
 const QString kStartupVoice = QStringLiteral("voice_kidou.wav");
@@ -201,6 +204,53 @@ void App::connectPlayer()
     connect(w.cmdRepeat, &QPushButton::clicked, t, &Transport::cmdRepeat_Click);
     connect(w.cmdMode, &QPushButton::clicked, t, &Transport::cmdMode_Click);
     connect(w.Timer1, &DesignTimer::Timer, voiceAnimation_.get(), &VoiceAnimation::Timer1_Timer);
+    connect(&w, &FrmVoice::pathDropped, t, &Transport::openPath);
+    connect(&w, &FrmVoice::inputEnabledChanged, this, [this](bool on) {
+        if (on && !heldOpen_.isEmpty())
+            openAndPlay(std::exchange(heldOpen_, QString()));
+    });
+}
+
+void App::openAndPlay(const QString &path)
+{
+    // From its load until the show's last step the window is not ready for a file, though the first
+    // step may not have blocked input yet.
+    if (!frmVoice_->inputEnabled() || frmVoice_->Timer2->isEnabled()) {
+        heldOpen_ = path;
+        return;
+    }
+    transport_->openPath(path);
+    transport_->cmdStart_Click();
+}
+
+void App::raiseWindows()
+{
+    const std::initializer_list<QWidget *> windows = {frmMetar_.ifLoaded(), frmPower_.ifLoaded(), frmCtl_.ifLoaded(),
+                                                      frmVoice_.get()};
+    for (QWidget *w : windows) {
+        if (!w || (w != frmVoice_.get() && !w->isVisible()))
+            continue;
+        if (w->isMinimized())
+            w->showNormal();
+        w->show();
+        w->raise();
+    }
+    frmVoice_->activateWindow();
+}
+
+bool App::publishOnDesktopBus()
+{
+    desktopBus_ = std::make_unique<DesktopBus>(*this);
+    if (desktopBus_->publish())
+        return true;
+    desktopBus_.reset();
+    return false;
+}
+
+void App::takeLaterStarts(InstanceServer &server)
+{
+    connect(&server, &InstanceServer::openRequested, this, &App::openAndPlay);
+    connect(&server, &InstanceServer::raiseRequested, this, &App::raiseWindows);
 }
 
 void App::connectFollow(std::optional<FollowSource> follow)

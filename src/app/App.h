@@ -21,6 +21,9 @@
 #include <memory>
 #include <optional>
 
+class DesktopBus;
+class InstanceServer;
+
 // What the program is built from; the program passes the real parts, tests pass fakes.
 struct AppParts {
     std::unique_ptr<AudioEngine> engine;
@@ -59,6 +62,13 @@ public:
     // The start-up voice beside the program, or in the installed data folder after an install.
     QString startupVoicePath() const;
 
+    // Offers the player on the session bus (media keys, the desktop's media controls). False, after
+    // one line on standard error, where there is no bus: the program runs on without it.
+    bool publishOnDesktopBus();
+    DesktopBus *desktopBus() { return desktopBus_.get(); }
+    // Later starts hand their file, or their wish to be seen, to this program through server.
+    void takeLaterStarts(InstanceServer &server);
+
 signals:
     // The program is to end with this status.
     void quitRequested(int status);
@@ -66,6 +76,12 @@ signals:
 public slots:
     void Form_QueryUnload();
     void cmdClose_Click();
+
+    // A file or folder from outside the windows (the command line, a later start, the bus): opened as
+    // FILE would, then START. Held while the window takes no input, so the start-up show runs out first.
+    void openAndPlay(const QString &path);
+    // Brings the shown windows to the front.
+    void raiseWindows();
 
 private:
     void connectConsole(Arrangement::ScreenWidth screenWidth);
@@ -102,4 +118,7 @@ private:
     void startFollowing();
     std::optional<FollowSource> followForThisRun_;
     std::unique_ptr<VoiceFollow> voiceFollow_;
+
+    QString heldOpen_; // a file from outside waiting for the window to take input
+    std::unique_ptr<DesktopBus> desktopBus_;
 };

@@ -48,6 +48,13 @@ SingleInstance::SingleInstance(const QString &folder)
         path_ = chosen + QStringLiteral("/voicebox.lock");
 }
 
+QString SingleInstance::socketPath() const
+{
+    if (path_.isEmpty())
+        return {};
+    return path_.left(path_.lastIndexOf(u'/')) + QStringLiteral("/voicebox.socket");
+}
+
 SingleInstance::~SingleInstance()
 {
     if (fd_ >= 0)

@@ -18,6 +18,8 @@ public:
 
     // Empty where no folder is safe to lock in.
     QString lockPath() const { return path_; }
+    // Where the lock's holder listens for later starts (InstanceChannel); empty without a lock folder.
+    QString socketPath() const;
 
     // The user's runtime folder; without one, a folder of this user's own under temp; where that is
     // not safely theirs (another user made it, a link, open to others), one under the cache folder.

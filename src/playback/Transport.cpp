@@ -8,6 +8,7 @@
 #include "windows/FrmVoice.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 namespace {
@@ -39,25 +40,52 @@ void Transport::showCurrentTrack()
     player_.frmVoice.lblMusicCnt->setText(QString::number(player_.state.PlayPos + 1));
 }
 
-void Transport::cmdFile_Click()
+void Transport::stopForFile()
 {
-    AppState &s = player_.state;
     player_.engine.vbmp3_stop();
     player_.frmVoice.lblTime->setText(QStringLiteral("00:00"));
     player_.frmVoice.lblState->setText(kStopped);
     player_.frmVoice.Timer1->setInterval(0);
     player_.frmVoice.Timer1->setEnabled(false);
     ClearVoiceBars(player_.frmVoice);
+}
 
+void Transport::cmdFile_Click()
+{
+    AppState &s = player_.state;
+    stopForFile();
     const QString start = s.CurrentFile.isEmpty() ? QDir::homePath() : folderOf(s.CurrentFile);
     const QString chosen = player_.dialogs.openFileName(&player_.frmVoice, start, musicFileFilter());
     if (!chosen.isEmpty())
         s.CurrentFile = recoverFileName(chosen);
     if (s.CurrentFile.isEmpty())
         return;
+    openChosen(s.CurrentFile);
+}
+
+void Transport::openPath(const QString &path)
+{
+    AppState &s = player_.state;
+    stopForFile();
+    const QFileInfo given(path);
+    if (!given.isDir()) {
+        s.CurrentFile = recoverFileName(given.absoluteFilePath());
+        openChosen(s.CurrentFile);
+        return;
+    }
+    const QString folder = QDir::cleanPath(given.absoluteFilePath());
+    const QString listedFrom = folder.endsWith(u'/') ? folder : folder + u'/';
+    const PlayListing listing = BuildPlayList(listedFrom);
+    s.CurrentFile = listing.count > 0 ? listing.paths[0] : folder;
+    openChosen(listing.count > 0 ? s.CurrentFile : listedFrom);
+}
+
+void Transport::openChosen(const QString &listedFrom)
+{
+    AppState &s = player_.state;
     player_.frmVoice.setWindowTitle(shownFileName(titleOf(s.CurrentFile)));
     openCurrentTrack();
-    PlayListing listing = BuildPlayList(s.CurrentFile);
+    PlayListing listing = BuildPlayList(listedFrom);
     s.PlayList = std::move(listing.paths);
     s.PlayCount = listing.count;
     s.PlayPos = std::max(listing.chosen, 0);

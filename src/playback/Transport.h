@@ -32,6 +32,11 @@ public:
     bool followTrackEnd();
 
 public slots:
+    // FILE with the choice made elsewhere (a drop, the command line): a file, or a folder's first track
+    // in the list's order. A folder without tracks goes to the engine as it is, which refuses it with
+    // FILE's message.
+    void openPath(const QString &path);
+
     void cmdFile_Click();
     void cmdStart_Click();
     void cmdStop_Click();
@@ -42,6 +47,10 @@ public slots:
     void cmdMode_Click();
 
 private:
+    // FILE's stop, before the choice.
+    void stopForFile();
+    // FILE after the choice: CurrentFile opened, the list built from listedFrom's folder.
+    void openChosen(const QString &listedFrom);
     bool listEmpty() const;
     // A skip's stop; true where the skip ends there (no list, or an empty one).
     bool skipOnlyStops();

@@ -5,9 +5,11 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
+#include <cmath>
 
 namespace {
 
@@ -30,54 +32,107 @@ QPointF penOrigin(const QFontMetricsF &fm, qreal advance, const QRectF &box, Qt:
     return QPointF(x, y + fm.ascent());
 }
 
-bool fits(const QFont &font, const QString &text, const QRectF &box, Qt::Alignment alignment, bool wholeCells)
+// Whether any pixel of text, drawn in box as a label draws it and moved by shift, falls outside the box,
+// at the usual and at twice the usual scale.
+bool spillsWhenDrawn(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment, QPointF shift)
 {
+    constexpr int room = 4;
+    for (qreal scale : {1.0, 2.0}) {
+        const QRect inside(QPoint(room, room) * scale, box.size() * scale);
+        QImage image((box.size() + QSize(2 * room, 2 * room)) * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.translate(QPointF(room, room) + shift);
+        painter.drawText(QRect(QPoint(), box.size()), int(alignment) | Qt::TextDontClip, text);
+        painter.end();
+        for (int y = 0; y < image.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(line[x]) != 0 && !inside.contains(x, y))
+                    return true;
+        }
+    }
+    return false;
+}
+
+// Whether text fits box at this font: its ink inside where the alignment puts it. Where the ink is no
+// larger than the box but a glyph's side bearing leans a sliver of it out (an "A" or a "V" before the
+// pen), shift is the move of whole pixels that brings every drawn pixel inside: a caption moved by a
+// pixel reads better than one shrunk to a speck.
+bool fits(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment, bool wholeCells,
+          QPointF *shift)
+{
+    const QRectF area(box);
     const QFontMetricsF fm(font);
     const qreal advance = fm.horizontalAdvance(text);
-    const QPointF pen = penOrigin(fm, advance, box, alignment);
-    if (wholeCells && (pen.x() < box.left() || pen.x() + advance > box.right()))
+    const QPointF pen = penOrigin(fm, advance, area, alignment);
+    if (wholeCells && (pen.x() < area.left() || pen.x() + advance > area.right()))
         return false;
     // The ink from the glyphs' outlines, not the rounded metrics: a letter that overhangs its advance or
     // dips below the baseline by a fraction of a pixel still loses a line of pixels at twice the scale.
     QPainterPath outline;
     outline.addText(pen, font, text);
     const QRectF ink = outline.boundingRect();
-    return ink.isNull() || box.contains(ink);
+    *shift = QPointF();
+    if (ink.isNull() || area.contains(ink))
+        return true;
+    if (wholeCells || ink.width() > area.width() || ink.height() > area.height())
+        return false;
+    // The outline says which way to move; the drawn pixels say whether the move is enough.
+    const auto inward = [](qreal low, qreal high, qreal boxLow, qreal boxHigh) {
+        return low < boxLow ? std::ceil(boxLow - low) : high > boxHigh ? std::floor(boxHigh - high) : 0.0;
+    };
+    const qreal dx = inward(ink.left(), ink.right(), area.left(), area.right());
+    const qreal dy = inward(ink.top(), ink.bottom(), area.top(), area.bottom());
+    for (qreal x : {dx, dx + (dx > 0 ? 1 : dx < 0 ? -1 : 0)})
+        for (qreal y : {dy, dy + (dy > 0 ? 1 : dy < 0 ? -1 : 0)})
+            if (area.contains(ink.translated(x, y)) && !spillsWhenDrawn(font, text, box, alignment, QPointF(x, y))) {
+                *shift = QPointF(x, y);
+                return true;
+            }
+    return false;
 }
 
 } // namespace
 
-QFont fitTextFont(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment, bool wholeCells)
+FittedText fitText(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment, bool wholeCells)
 {
-    QFont fitted = font;
+    FittedText fitted{font, QPointF()};
     const int designed = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
-    const QRectF area(box);
     for (int px = designed; px >= kSmallestPixelSize; --px) {
-        fitted.setPixelSize(px);
-        if (fits(fitted, text, area, alignment, wholeCells))
+        fitted.font.setPixelSize(px);
+        if (fits(fitted.font, text, box, alignment, wholeCells, &fitted.shift))
             break;
     }
-    if (fitted.pixelSize() == designed)
-        return font; // the caption fits as designed: keep the font exactly as given
+    if (fitted.font.pixelSize() == designed)
+        fitted.font = font; // the caption fits as designed: keep the font exactly as given
     return fitted;
 }
 
 QFont sevenSegmentFont(double points, int weight, const QString &sample, QSize box)
 {
-    return fitTextFont(designFont(sevenSegmentFace(), points, weight), sample, QRect(QPoint(), box),
-                       Qt::AlignLeft | Qt::AlignTop, true);
+    return fitText(designFont(sevenSegmentFace(), points, weight), sample, QRect(QPoint(), box),
+                   Qt::AlignLeft | Qt::AlignTop, true)
+        .font;
 }
 
-QFont FittedLabel::drawnFont() const
+const FittedText &FittedLabel::fitted() const
 {
     const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
     if (text() != fittedText_ || box != fittedBox_ || font() != fittedFrom_) {
-        fitted_ = fitTextFont(font(), text(), box, alignment());
+        fitted_ = fitText(font(), text(), box, alignment(), false);
         fittedText_ = text();
         fittedBox_ = box;
         fittedFrom_ = font();
     }
     return fitted_;
+}
+
+QFont FittedLabel::drawnFont() const
+{
+    return fitted().font;
 }
 
 void FittedLabel::paintEvent(QPaintEvent *event)
@@ -88,7 +143,9 @@ void FittedLabel::paintEvent(QPaintEvent *event)
         return;
     }
     QPainter painter(this);
-    painter.setFont(drawnFont());
+    const FittedText &caption = fitted();
+    painter.setFont(caption.font);
+    painter.translate(caption.shift);
     const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
     // The fit keeps the ink inside; clipping to the box as well would only draw the glyphs another way.
     const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextDontClip;

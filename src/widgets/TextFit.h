@@ -2,17 +2,24 @@
 
 #include <QFont>
 #include <QLabel>
+#include <QPointF>
 #include <QRect>
 #include <QString>
 
 // Installed faces stand in for the design's and often run wider or taller. These keep a text whole in
 // the box it was designed for: at the design's size where it fits, otherwise at the largest that does.
 
-// The font at the largest pixel size, from its own down to one pixel, at which text placed in box as
-// alignment places it keeps the ink of its glyphs inside the box. With wholeCells, the characters'
-// advances stay inside too, so lit digits keep in step with a row of unlit ones drawn over them.
-QFont fitTextFont(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment,
-                  bool wholeCells = false);
+// A caption's font and how far to move it from where its alignment puts it.
+struct FittedText {
+    QFont font;
+    QPointF shift;
+};
+
+// The font at the largest pixel size, from its own down to one pixel, at which the ink of text's glyphs
+// fits box; shift moves the ink inside where a side bearing leans a sliver of it out. With wholeCells,
+// the ink must lie inside where the alignment puts it (no shift) and the characters' advances too, so
+// lit digits keep in step with a row of unlit ones drawn over them.
+FittedText fitText(const QFont &font, const QString &text, const QRect &box, Qt::Alignment alignment, bool wholeCells);
 
 // The seven-segment face at the design's size, made smaller where its substitute's digits do not fit
 // the box they were drawn for; sample is the widest text the box shows.
@@ -26,6 +33,8 @@ public:
 
     // The font the caption is drawn in.
     QFont drawnFont() const;
+    // The caption's font and the shift that keeps its ink inside.
+    const FittedText &fitted() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -33,7 +42,8 @@ protected:
 private:
     mutable QString fittedText_;
     mutable QRect fittedBox_;
-    mutable QFont fittedFrom_, fitted_;
+    mutable QFont fittedFrom_;
+    mutable FittedText fitted_;
 };
 
 // Lets a transparent caption grow downwards to its font's line height, where the substitute face

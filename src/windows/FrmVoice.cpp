@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
 
 namespace {
 
@@ -77,6 +79,7 @@ FrmVoice::FrmVoice()
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
     setFont(designFont(gothicFace(), 9, 400));
+    setAcceptDrops(true); // a file or folder dropped here opens as FILE would
 
     // Frames first, so that the buttons stand in front of them.
     for (int i = 0; i < 10; ++i) {
@@ -186,6 +189,7 @@ void FrmVoice::setInputEnabled(bool on)
         qApp->removeEventFilter(this);
     else
         qApp->installEventFilter(this);
+    emit inputEnabledChanged(on);
 }
 
 bool FrmVoice::eventFilter(QObject *watched, QEvent *event)
@@ -209,6 +213,35 @@ bool FrmVoice::eventFilter(QObject *watched, QEvent *event)
     default:
         return false;
     }
+}
+
+namespace {
+// The first local file or folder a drag carries; empty when it carries none.
+QString droppedPath(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    return {};
+}
+} // namespace
+
+// A drop is input like a click: refused while the window takes none.
+void FrmVoice::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (inputEnabled_ && !droppedPath(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void FrmVoice::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedPath(event->mimeData());
+    if (!inputEnabled_ || path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    emit pathDropped(path);
 }
 
 void FrmVoice::closeEvent(QCloseEvent *event)

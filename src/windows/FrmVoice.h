@@ -48,11 +48,16 @@ public:
 signals:
     void lblSide_Click(int index);
     void Form_QueryUnload();
+    // A file or folder dropped on the window (the first local one of a drop).
+    void pathDropped(const QString &path);
+    void inputEnabledChanged(bool on);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     bool inputEnabled_ = true;

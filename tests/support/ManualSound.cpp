@@ -9,6 +9,7 @@ struct ManualSound::Shared {
     std::atomic<Clock::rep> ticks{std::chrono::duration_cast<Clock::duration>(std::chrono::hours(1)).count()};
     std::mutex mutex;
     SoundSource *source = nullptr; // the open output's
+    std::atomic<bool> idle{false}; // what the engine last told it
     Clock::time_point lastPull{};
 };
 
@@ -26,6 +27,7 @@ public:
         shared_->source = nullptr;
     }
     int latencyFrames() const override { return shared_->latency; }
+    void setIdle(bool idle) override { shared_->idle = idle; }
 
 private:
     std::shared_ptr<ManualSound::Shared> shared_;
@@ -56,6 +58,11 @@ bool ManualSound::pull(int frames)
     shared_->lastPull = now();
     shared_->source->pull(buffer.data(), frames);
     return true;
+}
+
+bool ManualSound::idle() const
+{
+    return shared_->idle;
 }
 
 ManualSound::Clock::time_point ManualSound::now() const

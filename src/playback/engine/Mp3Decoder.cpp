@@ -175,9 +175,11 @@ OpenResult openMp3(int fdIn, int64_t size, TrackInfo &info)
         gotChannels != 2 || gotEncoding != MPG123_ENC_FLOAT_32 || mpg123_info(handle->mh, &frame) != MPG123_OK)
         return {nullptr, ErrCorrupt};
 
-    // The length comes from counting every frame; a Xing header's claim is never taken alone. Our own
+    // The length comes from a Xing header the file bears out, else from counting every frame. Our own
     // walk over the headers is quick; libmpg123's scan, which reads frame by frame, takes what it cannot.
-    const Mp3FrameCount walked = countMp3Frames(fd.get(), base, size);
+    Mp3FrameCount walked = xingMp3Frames(fd.get(), base, size);
+    if (!walked.sure)
+        walked = countMp3Frames(fd.get(), base, size);
     int64_t samples = 0;
     if (walked.sure && walked.rate == rate) {
         samples = walked.samples;

@@ -17,5 +17,13 @@ struct Mp3FrameCount {
 // Reads [begin, end) of fd in large blocks; begin is the first byte after any ID3v2 tags.
 Mp3FrameCount countMp3Frames(int fd, int64_t begin, int64_t end);
 
+// The length a Xing or Info header gives, only where the file bears it out: its byte count is the
+// stream's size (up to an ID3v1 tag), its frame count fits in those bytes, a chain of frames stands at
+// each of a few places its table of contents points to, and the frames walked between two of them are as
+// many as the count gives that stretch, to within the table's own precision (about a tenth). Reads a
+// tenth of the stream, where the walk reads all of it.
+// A stream too short to check this way, or any doubt, leaves sure false: walk it with countMp3Frames.
+Mp3FrameCount xingMp3Frames(int fd, int64_t begin, int64_t end);
+
 // Where the audio begins: past any ID3v2 tags, which are skipped unparsed.
 int64_t skipId3v2(int fd, int64_t size);

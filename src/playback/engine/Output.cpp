@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +33,14 @@ public:
         thread_.join();
     }
     int latencyFrames() const override { return period_; }
+    void setIdle(bool idle) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            idle_ = idle;
+        }
+        wake_.notify_all();
+    }
 
 private:
     void run(int rate, SoundSource &source)
@@ -41,6 +52,11 @@ private:
         auto due = clock::now();
         std::unique_lock lock(mutex_);
         while (!quit_) {
+            if (idle_) {
+                wake_.wait(lock, [this] { return quit_ || !idle_; });
+                due = clock::now();
+                continue;
+            }
             lock.unlock();
             // A late wake-up catches up, as a device's clock keeps running; a long stall is not replayed.
             const auto now = clock::now();
@@ -51,7 +67,7 @@ private:
                 due += period;
             }
             lock.lock();
-            wake_.wait_until(lock, due, [this] { return quit_; });
+            wake_.wait_until(lock, due, [this] { return quit_ || idle_; });
         }
     }
 
@@ -59,6 +75,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool quit_ = false;
+    bool idle_ = false;
     std::thread thread_;
 };
 
@@ -71,6 +88,17 @@ int queuedBehindDriver(int periodFrames)
 {
     const char *driver = SDL_GetCurrentAudioDriver();
     return driver && std::strcmp(driver, "pulseaudio") == 0 ? periodFrames : 0;
+}
+
+// SDL gives its audio thread the highest ordinary priority. Where the system allows it (root, or a raised
+// RLIMIT_RTPRIO) the thread runs round-robin real-time instead, below the sound server's own threads, so that
+// on a loaded machine it is not kept waiting behind ordinary threads; together with the engine's lock,
+// which lends its holder the priority of the thread waiting for it, a period is never late for long.
+bool raiseToRealTime()
+{
+    sched_param param{};
+    param.sched_priority = std::max(sched_get_priority_min(SCHED_RR), 4);
+    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
 }
 
 class SdlOutput : public Output {
@@ -107,6 +135,14 @@ public:
     int latencyFrames() const override
     {
         return latency_;
+    }
+    // A paused device: SDL's thread still writes silence to it, but no longer calls the engine. Closing the
+    // device instead would save that thread too, but reopening it left a sound-server connection open now
+    // and then across many quick open, play and free cycles.
+    void setIdle(bool idle) override
+    {
+        if (device_ != 0)
+            SDL_PauseAudioDevice(device_, idle ? 1 : 0);
     }
 
 private:
@@ -150,6 +186,8 @@ private:
     }
     static void callback(void *self, Uint8 *stream, int bytes)
     {
+        thread_local const bool realTime = raiseToRealTime(); // once for each of SDL's audio threads
+        (void)realTime;
         static_cast<SdlOutput *>(self)->source_.pull(reinterpret_cast<float *>(stream), bytes / int(2 * sizeof(float)));
     }
 
@@ -167,7 +205,7 @@ OutputKind outputKindFromEnvironment()
 
 int periodFramesFor(int rate)
 {
-    return rate <= 48000 ? 512 : 1024;
+    return rate <= 48000 ? 1024 : 2048;
 }
 
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind)

@@ -17,6 +17,9 @@ public:
     virtual ~Output() = default;
     // Frames pulled but not yet heard, at most: the device's buffer and what its sound server queues.
     virtual int latencyFrames() const = 0;
+    // While idle nothing is pulled and the output may let its device go, so that a program with nothing
+    // to play does not wake to pass on silence; false takes it up again. Called on the engine's worker.
+    virtual void setIdle(bool) {}
 };
 
 enum class OutputKind {

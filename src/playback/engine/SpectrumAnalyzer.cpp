@@ -1,20 +1,13 @@
 #include "SpectrumAnalyzer.h"
 
+#include "VoiceBand.h"
+
 #include <algorithm>
 #include <cmath>
 #include <kiss_fftr.h>
 
-namespace {
-int windowSizeFor(int rate)
-{
-    const double ideal = 1024.0 * rate / 44100.0;
-    const int exponent = std::clamp(int(std::lround(std::log2(std::max(ideal, 1.0)))), 6, 14);
-    return 1 << exponent;
-}
-} // namespace
-
 SpectrumAnalyzer::SpectrumAnalyzer(int sampleRate)
-    : rate_(sampleRate), size_(windowSizeFor(sampleRate)), fft_(kiss_fftr_alloc(size_, 0, nullptr, nullptr)),
+    : rate_(sampleRate), size_(spectrumWindowFor(sampleRate)), fft_(kiss_fftr_alloc(size_, 0, nullptr, nullptr)),
       window_(size_t(size_)), input_(size_t(size_)), bins_(size_t(size_ + 2)), power_(size_t(size_ / 2 + 1)),
       bandBins_(kSpectrumSize)
 {

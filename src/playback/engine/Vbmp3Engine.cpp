@@ -8,6 +8,7 @@
 
 namespace {
 constexpr int64_t kChunkFrames = 1024;
+constexpr std::chrono::milliseconds kPlayingLook{10};
 } // namespace
 
 Vbmp3Engine::Vbmp3Engine(OutputKind output)
@@ -110,17 +111,23 @@ void Vbmp3Engine::vbmp3_stop()
 
 void Vbmp3Engine::vbmp3_pause()
 {
-    std::lock_guard lock(mutex_);
-    finishIfHeardLocked(now_());
-    if (state_ == PlayStatePlaying)
-        state_ = PlayStatePaused;
+    {
+        std::lock_guard lock(mutex_);
+        finishIfHeardLocked(now_());
+        if (state_ == PlayStatePlaying)
+            state_ = PlayStatePaused;
+    }
+    wake_.notify_all(); // the output may go idle
 }
 
 void Vbmp3Engine::vbmp3_restart()
 {
-    std::lock_guard lock(mutex_);
-    if (state_ == PlayStatePaused)
-        state_ = PlayStatePlaying;
+    {
+        std::lock_guard lock(mutex_);
+        if (state_ == PlayStatePaused)
+            state_ = PlayStatePlaying;
+    }
+    wake_.notify_all();
 }
 
 int32_t Vbmp3Engine::vbmp3_getState(int32_t &elapsed)
@@ -152,49 +159,45 @@ double Vbmp3Engine::heardSeconds()
 
 void Vbmp3Engine::vbmp3_getSpectrum(int32_t *first, int32_t *second)
 {
-    std::fill(first, first + kSpectrumSize, 0);
-    std::fill(second, second + kSpectrumSize, 0);
-    int rate = 0;
-    {
-        std::lock_guard lock(mutex_);
-        rate = state_ == PlayStatePlaying ? rate_ : 0;
-    }
-    if (rate <= 0) {
-        lastSpectrumFrame_ = -1;
-        return;
-    }
-    if (!analyzer_ || analyzer_->sampleRate() != rate) {
-        analyzer_ = std::make_unique<SpectrumAnalyzer>(rate);
-        windowLeft_.assign(size_t(analyzer_->windowSize()), 0.0f);
-        windowRight_.assign(size_t(analyzer_->windowSize()), 0.0f);
-    }
-    const int64_t size = analyzer_->windowSize();
+    std::array<float, kSpectrumSize> left, right;
+    std::array<double, 2> voiceMeanSquare{};
     int64_t heard = 0;
     uint64_t generation = 0;
+    int rate = 0;
+    bool copied = false;
     {
-        // Only a copy of one window happens under the lock; the analysis runs outside it.
         std::lock_guard lock(mutex_);
         const auto now = now_();
         finishIfHeardLocked(now);
-        if (state_ != PlayStatePlaying || rate_ != rate) {
+        if (state_ != PlayStatePlaying || rate_ <= 0 || window_ == 0) {
+            std::fill(first, first + kSpectrumSize, 0);
+            std::fill(second, second + kSpectrumSize, 0);
             lastSpectrumFrame_ = -1;
             return;
         }
+        rate = rate_;
         heard = heardFrameLocked(now);
         generation = generation_;
-        const int64_t validFrom = std::max<int64_t>(0, written_ - capacity_);
-        const int64_t start = heard - size / 2;
-        for (int64_t i = 0; i < size; ++i) {
-            const int64_t frame = start + i;
-            if (frame >= validFrom && frame < written_) {
-                const float *p = &ring_[size_t((frame & (capacity_ - 1)) * 2)];
-                windowLeft_[size_t(i)] = p[0];
-                windowRight_[size_t(i)] = p[1];
-            } else {
-                windowLeft_[size_t(i)] = windowRight_[size_t(i)] = 0.0f;
-            }
+        // The worker's window whose centre is nearest the heard frame.
+        const int64_t index = std::max<int64_t>(0, heard - window_ / 2 + hop_ / 2) / hop_;
+        const Snapshot &snapshot = snapshots_[size_t(index) % snapshots_.size()];
+        if (snapshot.index == index && snapshot.generation == generation) {
+            left = snapshot.left;
+            right = snapshot.right;
+            copied = true;
         }
+        // The voice band over one window ending an eighth of a window after the heard frame: the 5 ms tick
+        // then lights the lamps as often a little before a sound is heard as after.
+        const int64_t end = heard + window_ / 8, start = end - window_;
+        for (int c = 0; c < 2; ++c)
+            voiceMeanSquare[size_t(c)] =
+                (voiceEnergyBeforeLocked(end, c) - voiceEnergyBeforeLocked(start, c)) / double(window_);
     }
+    if (!copied)
+        analyseOnCaller(heard, rate, left, right);
+    left[kVoiceBand] = meanSquareToDb(voiceMeanSquare[0]);
+    right[kVoiceBand] = meanSquareToDb(voiceMeanSquare[1]);
+
     if (generation != lastSpectrumGeneration_ || lastSpectrumFrame_ < 0 || heard < lastSpectrumFrame_) {
         releaseLeft_.reset();
         releaseRight_.reset();
@@ -203,9 +206,55 @@ void Vbmp3Engine::vbmp3_getSpectrum(int32_t *first, int32_t *second)
     const double seconds = lastSpectrumFrame_ < 0 ? 0.0 : double(heard - lastSpectrumFrame_) / rate;
     lastSpectrumFrame_ = heard;
     lastSpectrumGeneration_ = generation;
+    releaseLeft_.apply(left, seconds);
+    releaseRight_.apply(right, seconds);
+    for (int i = 0; i < kSpectrumSize; ++i) {
+        first[i] = levelToValue(left[size_t(i)]);
+        second[i] = levelToValue(right[size_t(i)]);
+    }
+}
 
-    spectrumValues(*analyzer_, windowLeft_.data(), windowRight_.data(), seconds, releaseLeft_, releaseRight_, first,
-                   second);
+void Vbmp3Engine::analyseOnCaller(int64_t heard, int rate, std::array<float, kSpectrumSize> &left,
+                                  std::array<float, kSpectrumSize> &right)
+{
+    if (!analyzer_ || analyzer_->sampleRate() != rate) {
+        analyzer_ = std::make_unique<SpectrumAnalyzer>(rate);
+        windowLeft_.assign(size_t(analyzer_->windowSize()), 0.0f);
+        windowRight_.assign(size_t(analyzer_->windowSize()), 0.0f);
+    }
+    const int64_t size = analyzer_->windowSize();
+    {
+        // Only a copy of one window happens under the lock; the analysis runs outside it.
+        std::lock_guard lock(mutex_);
+        const int64_t validFrom = std::max<int64_t>(0, written_ - capacity_);
+        const int64_t start = heard - size / 2;
+        for (int64_t i = 0; i < size; ++i) {
+            const int64_t frame = start + i;
+            if (capacity_ > 0 && frame >= validFrom && frame < written_) {
+                const float *p = &ring_[size_t((frame & (capacity_ - 1)) * 2)];
+                windowLeft_[size_t(i)] = p[0];
+                windowRight_[size_t(i)] = p[1];
+            } else {
+                windowLeft_[size_t(i)] = windowRight_[size_t(i)] = 0.0f;
+            }
+        }
+    }
+    analyzer_->analyse(windowLeft_.data(), left);
+    if (windowLeft_ == windowRight_)
+        right = left; // mono, or a stereo window with equal sides
+    else
+        analyzer_->analyse(windowRight_.data(), right);
+}
+
+double Vbmp3Engine::voiceEnergyBeforeLocked(int64_t frame, int channel) const
+{
+    if (frame <= 0 || capacity_ == 0)
+        return 0.0;
+    if (frame >= written_)
+        return voiceTotal_[size_t(channel)];
+    // Frames the ring no longer holds count as silence, as they do in a window.
+    frame = std::max<int64_t>(frame, written_ - capacity_);
+    return voiceEnergy_[size_t((frame & (capacity_ - 1)) * 2 + channel)];
 }
 
 // Runs on the output's thread.
@@ -228,8 +277,8 @@ void Vbmp3Engine::pull(float *out, int frames)
     consumed_ += decodeDone_ ? frames : available;
     pulledAt_ = now;
     finishIfHeardLocked(now);
-    lock.unlock();
-    wake_.notify_all();
+    // No notify here: a condition variable's own mutex lends no priority, so the output's thread could
+    // wait on it behind an ordinary thread. The worker looks for room on a timer while sound plays.
 }
 
 int64_t Vbmp3Engine::heardFrameLocked(Clock::time_point now) const
@@ -260,7 +309,7 @@ void Vbmp3Engine::finishIfHeardLocked(Clock::time_point now)
 {
     if (state_ == PlayStatePlaying && decodeDone_ && heardFrameLocked(now) >= written_) {
         state_ = PlayStateStopped;
-        ended_ = true;
+        ended_ = true; // the worker, waiting on its timer while sound plays, lets the output go idle
     }
 }
 
@@ -268,6 +317,7 @@ void Vbmp3Engine::rewindLocked()
 {
     ++generation_;
     written_ = consumed_ = 0;
+    voiceTotal_ = {};
     heardSoFar_ = 0;
     decodeDone_ = false;
     ended_ = false;
@@ -280,7 +330,7 @@ bool Vbmp3Engine::roomToDecodeLocked() const
     return written_ - consumed_ + kChunkFrames <= capacity_ - capacity_ / 4;
 }
 
-void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<std::mutex> &lock)
+void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<PiMutex> &lock)
 {
     const int rate = decoder ? decoder->rate() : 0;
     std::unique_ptr<Decoder> old = std::move(decoder_);
@@ -291,30 +341,91 @@ void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_l
     while (capacity < rate)
         capacity *= 2;
     std::vector<float> ring(decoder_ ? size_t(capacity) * 2 : 0);
+    std::vector<double> energy(ring.size());
+    const int window = decoder_ ? spectrumWindowFor(rate) : 0;
+    std::vector<Snapshot> snapshots(decoder_ ? size_t(capacity / (window / 2)) : 0);
+    if (decoder_) {
+        if (!workerAnalyzer_ || workerAnalyzer_->sampleRate() != rate)
+            workerAnalyzer_ = std::make_unique<SpectrumAnalyzer>(rate);
+        for (auto &filter : voiceFilters_)
+            filter = std::make_unique<VoiceBandFilter>(rate);
+    }
     if (decoder_ && rate != outputRate_) {
         output_.reset(); // joins the output's thread, which takes the lock
         output_ = openOutput_(rate, *this);
         outputRate_ = rate;
+        outputIdle_ = false;
     }
     lock.lock();
     ring_.swap(ring);
+    voiceEnergy_.swap(energy);
+    snapshots_.swap(snapshots);
     capacity_ = decoder_ ? capacity : 0;
+    window_ = window;
+    hop_ = window / 2;
     rate_ = rate;
     latency_ = output_ ? output_->latencyFrames() : 0;
     pulledAt_ = now_();
     lock.unlock();
-    ring.clear(); // the old ring, freed outside the lock
+    // The old buffers, freed outside the lock.
+    ring.clear();
+    energy.clear();
+    snapshots.clear();
     lock.lock();
+}
+
+void Vbmp3Engine::analyseDecoded(std::unique_lock<PiMutex> &lock)
+{
+    // The ring is written on this thread only, so its frames are read here without the lock.
+    while (workerAnalyzer_ && window_ > 0 && nextSnapshot_ * hop_ + window_ <= written_) {
+        const int64_t index = nextSnapshot_;
+        const int64_t start = index * hop_;
+        const uint64_t generation = generation_;
+        const int64_t capacity = capacity_;
+        if (start < written_ - capacity) {
+            ++nextSnapshot_; // decoded past it before it could be looked at
+            continue;
+        }
+        lock.unlock();
+        analysisLeft_.resize(size_t(window_));
+        analysisRight_.resize(size_t(window_));
+        for (int64_t i = 0; i < window_; ++i) {
+            const float *p = &ring_[size_t(((start + i) & (capacity - 1)) * 2)];
+            analysisLeft_[size_t(i)] = p[0];
+            analysisRight_[size_t(i)] = p[1];
+        }
+        Snapshot result;
+        result.index = index;
+        result.generation = generation;
+        workerAnalyzer_->analyse(analysisLeft_.data(), result.left);
+        if (analysisLeft_ == analysisRight_)
+            result.right = result.left;
+        else
+            workerAnalyzer_->analyse(analysisRight_.data(), result.right);
+        lock.lock();
+        if (generation != generation_)
+            return;
+        snapshots_[size_t(index) % snapshots_.size()] = result;
+        ++nextSnapshot_;
+    }
 }
 
 void Vbmp3Engine::run()
 {
     std::vector<float> chunk(size_t(kChunkFrames) * 2);
+    std::vector<double> squares(size_t(kChunkFrames) * 2);
     std::unique_lock lock(mutex_);
+    const auto work = [this] {
+        return quit_ || swapPending_ || (output_ && outputIdle_ != outputIdleWantedLocked()) ||
+               (decoder_ && (rewindPending_ || (!decodeDone_ && roomToDecodeLocked())));
+    };
     for (;;) {
-        wake_.wait(lock, [this] {
-            return quit_ || swapPending_ || (decoder_ && (rewindPending_ || (!decodeDone_ && roomToDecodeLocked())));
-        });
+        // While sound plays the output makes room and may end the track without a word (see pull), so
+        // the worker looks every few milliseconds; otherwise it sleeps until called.
+        if (state_ != PlayStatePlaying)
+            wake_.wait(lock, work);
+        else if (!wake_.wait_for(lock, kPlayingLook, work))
+            continue;
         if (quit_)
             break;
         if (swapPending_) {
@@ -322,18 +433,37 @@ void Vbmp3Engine::run()
             installDecoder(std::move(pending_), lock);
             continue;
         }
+        if (output_ && outputIdle_ != outputIdleWantedLocked()) {
+            // Opening or closing a device takes the output's thread, which takes the lock: not under it.
+            outputIdle_ = !outputIdle_;
+            const bool idle = outputIdle_;
+            lock.unlock();
+            output_->setIdle(idle);
+            lock.lock();
+            continue;
+        }
         const uint64_t generation = generation_;
         if (rewindPending_) {
             rewindPending_ = false;
             lock.unlock();
             const bool rewound = decoder_->rewind();
+            for (auto &filter : voiceFilters_)
+                if (filter)
+                    filter->reset();
             lock.lock();
+            nextSnapshot_ = 0;
             if (!rewound && generation == generation_)
                 decodeDone_ = true;
             continue;
         }
         lock.unlock();
         const size_t got = decoder_->read(chunk.data(), size_t(kChunkFrames));
+        for (size_t i = 0; i < got; ++i) {
+            for (size_t c = 0; c < 2; ++c) {
+                const double band = voiceFilters_[c]->process(chunk[2 * i + c]);
+                squares[2 * i + c] = band * band;
+            }
+        }
         lock.lock();
         if (generation != generation_)
             continue; // a stop, play or open came in meanwhile: these frames are stale
@@ -342,11 +472,17 @@ void Vbmp3Engine::run()
             continue;
         }
         for (size_t i = 0; i < got; ++i) {
-            float *p = &ring_[size_t(((written_ + int64_t(i)) & (capacity_ - 1)) * 2)];
+            const size_t slot = size_t((written_ + int64_t(i)) & (capacity_ - 1)) * 2;
+            float *p = &ring_[slot];
             p[0] = chunk[2 * i];
             p[1] = chunk[2 * i + 1];
+            for (size_t c = 0; c < 2; ++c) {
+                voiceEnergy_[slot + c] = voiceTotal_[c];
+                voiceTotal_[c] += squares[2 * i + c];
+            }
         }
         written_ += int64_t(got);
+        analyseDecoded(lock);
     }
     lock.unlock();
     output_.reset();

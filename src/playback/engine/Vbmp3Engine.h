@@ -4,8 +4,11 @@
 #include "Capture.h"
 #include "Decoder.h"
 #include "Output.h"
+#include "PiMutex.h"
 #include "SpectrumAnalyzer.h"
+#include "VoiceBand.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -17,6 +20,9 @@
 // The engine: a worker thread decodes ahead into a ring of stereo frames, the output pulls from it,
 // and every query describes the frame now leaving the speaker (the pulled position minus the device's
 // buffer). The ring keeps a little of what was heard, so the spectrum can look around that frame.
+// The worker also analyses what it decodes: the voice band's running sums of squares for every frame,
+// and the band levels of windows half a window apart, so a spectrum query copies what is there.
+// While nothing plays, the output is told it may let its device go.
 //
 // vbmp3_pause in state 0 leaves the state 0: nothing plays that could halt, and a later START then
 // plays from the beginning. A refused open also closes the file that was open before.
@@ -50,9 +56,14 @@ public:
 private:
     void pull(float *out, int frames) override;
     void run();
-    void installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<std::mutex> &lock);
+    void installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<PiMutex> &lock);
     int64_t heardFrameLocked(Clock::time_point now) const;
     void finishIfHeardLocked(Clock::time_point now);
+    bool outputIdleWantedLocked() const { return state_ != PlayStatePlaying; }
+    void analyseDecoded(std::unique_lock<PiMutex> &lock);
+    double voiceEnergyBeforeLocked(int64_t frame, int channel) const;
+    void analyseOnCaller(int64_t heard, int rate, std::array<float, kSpectrumSize> &left,
+                         std::array<float, kSpectrumSize> &right);
     void rewindLocked();
     bool roomToDecodeLocked() const;
 
@@ -60,8 +71,8 @@ private:
     const Now now_;
     bool running_ = false; // touched by the caller's thread only
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
+    PiMutex mutex_;
+    std::condition_variable_any wake_;
     std::thread worker_;
     bool quit_ = false;
     EngineError lastError_ = ErrNone;
@@ -86,13 +97,30 @@ private:
     Clock::time_point pulledAt_{};   // when consumed_ last moved
     mutable int64_t heardSoFar_ = 0; // the furthest frame reported heard since the last rewind
 
+    // The worker's analysis, read by the caller under the lock. voiceEnergy_ holds, for each frame in the
+    // ring and each side, the sum of squares of the voice band over every frame before it.
+    std::vector<double> voiceEnergy_;
+    std::array<double, 2> voiceTotal_{}; // the same before written_
+    struct Snapshot {
+        int64_t index = -1; // the window from index * hop
+        uint64_t generation = 0;
+        std::array<float, kSpectrumSize> left{}, right{};
+    };
+    std::vector<Snapshot> snapshots_;
+    int window_ = 0, hop_ = 0;
+
     // Worker-only.
     std::unique_ptr<Decoder> decoder_;
     std::unique_ptr<Output> output_;
     int outputRate_ = 0;
+    bool outputIdle_ = false;
+    std::array<std::unique_ptr<VoiceBandFilter>, 2> voiceFilters_;
+    std::unique_ptr<SpectrumAnalyzer> workerAnalyzer_;
+    int64_t nextSnapshot_ = 0;
+    std::vector<float> analysisLeft_, analysisRight_;
 
     // Caller-only: the spectrum's analysis and release state.
-    std::unique_ptr<SpectrumAnalyzer> analyzer_;
+    std::unique_ptr<SpectrumAnalyzer> analyzer_; // only where the worker has no snapshot yet
     std::vector<float> windowLeft_, windowRight_;
     LevelRelease releaseLeft_, releaseRight_;
     int64_t lastSpectrumFrame_ = -1;
