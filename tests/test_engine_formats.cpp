@@ -34,22 +34,24 @@ std::vector<float> decodeAll(const std::string &path, TrackInfo &info)
     return all;
 }
 
-Mp3FrameCount walkFrames(const std::string &path)
+// The frame count of the file's stream after its ID3v2 tag, as count (walk or Xing header) finds it.
+Mp3FrameCount framesOf(const std::string &path, Mp3FrameCount (*count)(int, int64_t, int64_t))
 {
     const GatedFile file = openGated(path);
     if (file.error != ErrNone)
         return {};
     UniqueFd fd(file.fd);
-    return countMp3Frames(fd.get(), skipId3v2(fd.get(), file.size), file.size);
+    return count(fd.get(), skipId3v2(fd.get(), file.size), file.size);
+}
+
+Mp3FrameCount walkFrames(const std::string &path)
+{
+    return framesOf(path, countMp3Frames);
 }
 
 Mp3FrameCount xingFrames(const std::string &path)
 {
-    const GatedFile file = openGated(path);
-    if (file.error != ErrNone)
-        return {};
-    UniqueFd fd(file.fd);
-    return xingMp3Frames(fd.get(), skipId3v2(fd.get(), file.size), file.size);
+    return framesOf(path, xingMp3Frames);
 }
 } // namespace
 
