@@ -144,14 +144,21 @@ TEST(VoiceAnimation, PausedTickAndUnknownLength)
     EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("一時停止"));
     EXPECT_EQ(rig.w().lblTime->text(), QStringLiteral("01:15"));
     EXPECT_EQ(rig.lampColors(), expectedLamps("B B B B B B B B B B", "d M M B B B B B B B"));
-
+    // Set back behind the tick's back (as STOP and FILE do) within the same second: shown again.
+    rig.w().lblTime->setText(QStringLiteral("00:00"));
+    rig.w().lblState->setText(QStringLiteral("停止"));
     rig.engine->state = PlayStatePlaying;
+    rig.tickWith(84, 84);
+    EXPECT_EQ(rig.w().lblTime->text(), QStringLiteral("01:15"));
+    EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("再生中"));
+
     rig.w().lblTotalTime->setText(QStringLiteral("00:00"));
     rig.w().lblTime->setText(QStringLiteral("keep"));
     rig.tickWith(0, 0);
     EXPECT_EQ(rig.w().lblState->text(), QStringLiteral("再生中"));
     EXPECT_EQ(rig.w().lblTime->text(), QStringLiteral("keep"));
-    EXPECT_EQ(rig.engine->calls, (Calls{"getState", "getSpectrum", "getState", "getSpectrum"}));
+    EXPECT_EQ(rig.engine->calls,
+              (Calls{"getState", "getSpectrum", "getState", "getSpectrum", "getState", "getSpectrum"}));
 }
 
 // The end of a track in every play mode: the calls in order, and what is shown after.

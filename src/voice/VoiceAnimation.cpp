@@ -11,6 +11,7 @@
 
 namespace {
 const QString kNoLength = QStringLiteral("00:00");
+const QString kPlaying = QStringLiteral("再生中");
 // R = |14 - (s / 6 + level)|: a spectrum value of 84 with level 0 reaches the outer end (R = 0), 0
 // leaves every centre lamp dark (R = 14).
 constexpr double kReachOffset = 14;
@@ -113,17 +114,43 @@ void VoiceAnimation::tick()
         if (state == PlayStateStopped) {
             if (!transport_.followTrackEnd())
                 return;
-        } else if (state == PlayStatePlaying) {
-            player_.frmVoice.lblState->setText(QStringLiteral("再生中"));
+        } else if (state == PlayStatePlaying && player_.frmVoice.lblState->text() != kPlaying) {
+            // QLabel::setText tells accessibility of every call, even with the text it already shows.
+            player_.frmVoice.lblState->setText(kPlaying);
         }
     }
 
     if (player_.frmVoice.lblTotalTime->text() != kNoLength)
-        player_.frmVoice.lblTime->setText(FormatPlayTime(elapsed));
+        showElapsed(elapsed);
 
     std::array<int32_t, kSpectrumSize> first{}, second{};
     attempt([&] { player_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
-    showVoiceSpectrum(player_.frmVoice, first.data(), second.data(), level_ ? level_() : QStringLiteral("  0"));
+    int32_t s = 0;
+    if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
+        s = *value;
+    showVoiceFrame(player_.frmVoice, voiceLamps(s, level()));
+}
+
+void VoiceAnimation::showElapsed(int32_t elapsed)
+{
+    // The time changes once a second: formatting it 200 times a second was most of the tick. The label is
+    // compared too, as STOP and FILE set it back to 00:00 behind the tick's back.
+    QLabel &time = *player_.frmVoice.lblTime;
+    if (elapsed == shownElapsed_ && time.text() == shownTime_)
+        return;
+    shownTime_ = FormatPlayTime(elapsed);
+    shownElapsed_ = elapsed;
+    time.setText(shownTime_);
+}
+
+std::optional<int16_t> VoiceAnimation::level()
+{
+    const QString caption = level_ ? level_() : QStringLiteral("  0");
+    if (caption != readCaption_) {
+        readCaption_ = caption;
+        readLevel_ = readLevel(caption);
+    }
+    return readLevel_;
 }
 
 void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, const QString &levelCaption)

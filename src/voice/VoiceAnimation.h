@@ -46,10 +46,17 @@ public slots:
 
 private:
     void tick();
+    void showElapsed(int32_t elapsed);
+    // The console's level, parsed again only when its caption changes.
+    std::optional<int16_t> level();
 
     PlayerContext player_;
     Transport &transport_;
     LevelCaption level_;
+    int32_t shownElapsed_ = 0;
+    QString shownTime_;
+    QString readCaption_;
+    std::optional<int16_t> readLevel_;
 };
 
 // Sets every lamp once to its colour in the frame, so a lamp that keeps its colour is not repainted.
