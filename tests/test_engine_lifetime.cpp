@@ -1,6 +1,8 @@
 // The engine's threads and descriptors over its life, and playing on when there is no sound device.
 #include "support/EngineFiles.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
@@ -102,6 +104,50 @@ TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
             ASSERT_EQ(openDescriptors(), filesBefore) << "after " << i << " cycles";
         }
     }
+}
+
+// The sound server's device, let go while nothing plays and taken up again a hundred times: each time it is
+// idle, its thread and its connection to the server are gone, no more is left open than the first time,
+// and each time it plays again it pulls sound.
+TEST(EngineLifetime, IdleDeviceIsClosedAndReopensWithoutLeaking)
+{
+    if (!std::getenv("VB_PULSE_SINK"))
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    struct Counting : SoundSource {
+        std::atomic<int64_t> pulls{0};
+        void pull(float *out, int frames) override
+        {
+            std::fill(out, out + 2 * frames, 0.0f);
+            ++pulls;
+        }
+    } source;
+    const int threadsBefore = countEntries("/proc/self/task");
+    const std::map<int, std::string> filesBefore = openDescriptors();
+    {
+        const std::unique_ptr<Output> output = openOutput(44100, source, OutputKind::Automatic);
+        std::map<int, std::string> firstIdleFiles;
+        int firstIdleThreads = 0;
+        for (int i = 0; i < 100; ++i) {
+            const int64_t pulled = source.pulls;
+            ASSERT_TRUE(waitUntil([&] { return source.pulls > pulled + 1; })) << "nothing pulled in cycle " << i;
+            const size_t playingFiles = openDescriptors().size();
+            const int playingThreads = countEntries("/proc/self/task");
+            output->setIdle(true);
+            const std::map<int, std::string> idleFiles = openDescriptors();
+            const int idleThreads = settledThreads(playingThreads - 1);
+            ASSERT_LT(idleFiles.size(), playingFiles) << "the device kept its connection in cycle " << i;
+            ASSERT_LT(idleThreads, playingThreads) << "the device kept its thread in cycle " << i;
+            if (i == 0) {
+                firstIdleFiles = idleFiles;
+                firstIdleThreads = idleThreads;
+            }
+            ASSERT_EQ(idleFiles, firstIdleFiles) << "after " << i << " cycles";
+            ASSERT_LE(idleThreads, firstIdleThreads) << "after " << i << " cycles";
+            output->setIdle(false);
+        }
+    }
+    EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
+    EXPECT_EQ(openDescriptors(), filesBefore);
 }
 
 // With no sound device at all the program still plays, through the silent output: the state and the
