@@ -85,13 +85,34 @@ TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
     Files &files = Files::get();
     const std::string wav = files.good();
     const std::string mp3 = files.mp3("cbr.mp3", Mp3Kind::Cbr128);
+    // Counts what the output pulls, so that a cycle on the real device waits until the device has played:
+    // freed at once, the engine would mostly end before its worker had opened any device.
+    struct Counted : SoundSource {
+        SoundSource *engine = nullptr;
+        std::atomic<int> pulls{0};
+        void pull(float *out, int frames) override
+        {
+            engine->pull(out, frames);
+            ++pulls;
+        }
+    };
     auto cycle = [&](int i) {
-        Vbmp3Engine engine(i % 10 == 0 ? OutputKind::Automatic : OutputKind::Silent);
+        const bool device = i % 10 == 0;
+        Counted counted;
+        Vbmp3Engine engine(
+            [&](int rate, SoundSource &source) {
+                counted.engine = &source;
+                return openOutput(rate, counted, device ? OutputKind::Automatic : OutputKind::Silent);
+            },
+            &Vbmp3Engine::Clock::now);
         engine.vbmp3_init();
         TrackInfo info{};
         ASSERT_TRUE(engine.vbmp3_open(i % 2 == 0 ? mp3 : wav, info)) << i;
         engine.vbmp3_play();
         ASSERT_EQ(stateOf(engine), PlayStatePlaying) << i;
+        if (device) {
+            ASSERT_TRUE(waitUntil([&] { return counted.pulls > 0; })) << "the device never pulled, cycle " << i;
+        }
         engine.vbmp3_free();
     };
     cycle(0); // libraries that set themselves up once do it here
