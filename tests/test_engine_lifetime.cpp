@@ -1,6 +1,8 @@
 // The engine's threads and descriptors over its life, and playing on when there is no sound device.
 #include "support/EngineFiles.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
@@ -83,13 +85,34 @@ TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
     Files &files = Files::get();
     const std::string wav = files.good();
     const std::string mp3 = files.mp3("cbr.mp3", Mp3Kind::Cbr128);
+    // Counts what the output pulls, so that a cycle on the real device waits until the device has played:
+    // freed at once, the engine would mostly end before its worker had opened any device.
+    struct Counted : SoundSource {
+        SoundSource *engine = nullptr;
+        std::atomic<int> pulls{0};
+        void pull(float *out, int frames) override
+        {
+            engine->pull(out, frames);
+            ++pulls;
+        }
+    };
     auto cycle = [&](int i) {
-        Vbmp3Engine engine(i % 10 == 0 ? OutputKind::Automatic : OutputKind::Silent);
+        const bool device = i % 10 == 0;
+        Counted counted;
+        Vbmp3Engine engine(
+            [&](int rate, SoundSource &source) {
+                counted.engine = &source;
+                return openOutput(rate, counted, device ? OutputKind::Automatic : OutputKind::Silent);
+            },
+            &Vbmp3Engine::Clock::now);
         engine.vbmp3_init();
         TrackInfo info{};
         ASSERT_TRUE(engine.vbmp3_open(i % 2 == 0 ? mp3 : wav, info)) << i;
         engine.vbmp3_play();
         ASSERT_EQ(stateOf(engine), PlayStatePlaying) << i;
+        if (device) {
+            ASSERT_TRUE(waitUntil([&] { return counted.pulls > 0; })) << "the device never pulled, cycle " << i;
+        }
         engine.vbmp3_free();
     };
     cycle(0); // libraries that set themselves up once do it here
@@ -102,6 +125,50 @@ TEST(EngineLifetime, InitPlayFreeCyclesLeaveNoThreadOrDescriptor)
             ASSERT_EQ(openDescriptors(), filesBefore) << "after " << i << " cycles";
         }
     }
+}
+
+// The sound server's device, let go while nothing plays and taken up again a hundred times: each time it is
+// idle, its thread and its connection to the server are gone, no more is left open than the first time,
+// and each time it plays again it pulls sound.
+TEST(EngineLifetime, IdleDeviceIsClosedAndReopensWithoutLeaking)
+{
+    if (!std::getenv("VB_PULSE_SINK"))
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    struct Counting : SoundSource {
+        std::atomic<int64_t> pulls{0};
+        void pull(float *out, int frames) override
+        {
+            std::fill(out, out + 2 * frames, 0.0f);
+            ++pulls;
+        }
+    } source;
+    const int threadsBefore = countEntries("/proc/self/task");
+    const std::map<int, std::string> filesBefore = openDescriptors();
+    {
+        const std::unique_ptr<Output> output = openOutput(44100, source, OutputKind::Automatic);
+        std::map<int, std::string> firstIdleFiles;
+        int firstIdleThreads = 0;
+        for (int i = 0; i < 100; ++i) {
+            const int64_t pulled = source.pulls;
+            ASSERT_TRUE(waitUntil([&] { return source.pulls > pulled + 1; })) << "nothing pulled in cycle " << i;
+            const size_t playingFiles = openDescriptors().size();
+            const int playingThreads = countEntries("/proc/self/task");
+            output->setIdle(true);
+            const std::map<int, std::string> idleFiles = openDescriptors();
+            const int idleThreads = settledThreads(playingThreads - 1);
+            ASSERT_LT(idleFiles.size(), playingFiles) << "the device kept its connection in cycle " << i;
+            ASSERT_LT(idleThreads, playingThreads) << "the device kept its thread in cycle " << i;
+            if (i == 0) {
+                firstIdleFiles = idleFiles;
+                firstIdleThreads = idleThreads;
+            }
+            ASSERT_EQ(idleFiles, firstIdleFiles) << "after " << i << " cycles";
+            ASSERT_LE(idleThreads, firstIdleThreads) << "after " << i << " cycles";
+            output->setIdle(false);
+        }
+    }
+    EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
+    EXPECT_EQ(openDescriptors(), filesBefore);
 }
 
 // With no sound device at all the program still plays, through the silent output: the state and the

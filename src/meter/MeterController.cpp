@@ -30,6 +30,9 @@ MeterController::MeterController(FrmMetar &window, RandomSource &random) : QObje
 
 void MeterController::Form_Load()
 {
+    // In step with the power window's lamps, and with each other where the intervals meet: fewer wake-ups.
+    w_.Timer1->setSharedPhase(true);
+    w_.Timer2->setSharedPhase(true);
     w_.Timer1->setInterval(70);
     w_.Timer2->setInterval(120);
     random_.seedFromClock();

@@ -29,6 +29,7 @@ void PowerController::Form_Load()
     random_.seedFromClock();
     for (auto &bar : bars_)
         bar = startLedBar(random_, kLevels);
+    w_.Timer1->setSharedPhase(true); // in step with the meter's lamps: one wake-up for both windows
     w_.Timer1->setInterval(70);
 }
 

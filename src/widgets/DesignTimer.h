@@ -15,14 +15,21 @@ public:
     void setInterval(int ms);
     void setEnabled(bool on);
     bool isTicking() const { return timer_.isActive(); }
+    // Ticks at whole multiples of the interval on a clock that every timer so set shares, rather than an
+    // interval after each start: timers of one interval in different windows then wake the program
+    // together, not each at its own moment. The first tick comes at most an interval after a start.
+    void setSharedPhase(bool on);
 
 signals:
     void Timer();
 
 private:
     void apply();
+    void tick();
 
     QTimer timer_;
     int interval_;
     bool enabled_;
+    bool sharedPhase_ = false;
+    bool toFirstTick_ = false; // waiting for the first shared moment, after which the interval repeats
 };

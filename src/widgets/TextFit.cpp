@@ -121,13 +121,19 @@ QFont sevenSegmentFont(double points, int weight, const QString &sample, QSize b
 const FittedText &FittedLabel::fitted() const
 {
     const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
-    if (text() != fittedText_ || box != fittedBox_ || font() != fittedFrom_) {
-        fitted_ = fitText(font(), text(), box, alignment(), false);
-        fittedText_ = text();
+    if (box != fittedBox_ || font() != fittedFrom_ || alignment() != fittedAlignment_) {
+        fitted_.clear();
         fittedBox_ = box;
         fittedFrom_ = font();
+        fittedAlignment_ = alignment();
     }
-    return fitted_;
+    auto it = fitted_.constFind(text());
+    if (it == fitted_.constEnd()) {
+        if (fitted_.size() >= 64) // a caption that keeps changing (a clock) keeps no more than a few
+            fitted_.clear();
+        it = fitted_.insert(text(), fitText(font(), text(), box, alignment(), false));
+    }
+    return *it;
 }
 
 QFont FittedLabel::drawnFont() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QHash>
 #include <QLabel>
 #include <QPointF>
 #include <QRect>
@@ -40,10 +41,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    mutable QString fittedText_;
+    // The fit of each caption shown in this box, font and alignment: a readout that steps through a few
+    // values works each out once, not on every change.
     mutable QRect fittedBox_;
     mutable QFont fittedFrom_;
-    mutable FittedText fitted_;
+    mutable Qt::Alignment fittedAlignment_;
+    mutable QHash<QString, FittedText> fitted_;
 };
 
 // Lets a transparent caption grow downwards to its font's line height, where the substitute face

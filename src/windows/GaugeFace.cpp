@@ -12,6 +12,15 @@ GaugeFace::GaugeFace(QWidget *parent) : QWidget(parent), renderer_(QStringLitera
 
 void GaugeFace::paintEvent(QPaintEvent *)
 {
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (drawn_.size() != pixels || drawn_.devicePixelRatio() != ratio) {
+        drawn_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        drawn_.setDevicePixelRatio(ratio);
+        drawn_.fill(Qt::transparent);
+        QPainter artwork(&drawn_);
+        renderer_.render(&artwork, QRectF(rect()));
+    }
     QPainter p(this);
-    renderer_.render(&p, QRectF(rect()));
+    p.drawImage(0, 0, drawn_);
 }

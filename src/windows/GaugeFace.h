@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QSvgRenderer>
 #include <QWidget>
 
@@ -19,4 +20,7 @@ protected:
 
 private:
     QSvgRenderer renderer_;
+    // The artwork drawn once at the widget's size: the arc lamps behind it change many times a second, and
+    // each change repaints the face over them.
+    QImage drawn_;
 };

@@ -136,13 +136,22 @@ public:
     {
         return latency_;
     }
-    // A paused device: SDL's thread still writes silence to it, but no longer calls the engine. Closing the
-    // device instead would save that thread too, but reopening it left a sound-server connection open now
-    // and then across many quick open, play and free cycles.
+    // SDL's thread goes on writing silence to a paused device, so an idle device is closed, which ends that
+    // thread and the device's connection to the sound server; it opens again, as it was, to play.
     void setIdle(bool idle) override
     {
-        if (device_ != 0)
-            SDL_PauseAudioDevice(device_, idle ? 1 : 0);
+        if (idle && device_ != 0) {
+            SDL_CloseAudioDevice(device_);
+            device_ = 0;
+        } else if (!idle && device_ == 0) {
+            SDL_AudioSpec have{};
+            device_ = SDL_OpenAudioDevice(nullptr, 0, &want_, &have, 0);
+            if (device_ == 0) {
+                std::fprintf(stderr, "voicebox: the sound device did not open again: %s\n", SDL_GetError());
+                return;
+            }
+            SDL_PauseAudioDevice(device_, 0);
+        }
     }
 
 private:
@@ -177,6 +186,7 @@ private:
         want.callback = &SdlOutput::callback;
         want.userdata = output.get();
         SDL_AudioSpec have{};
+        output->want_ = want;
         output->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (output->device_ == 0)
             return nullptr; // the destructor gives the subsystem back
@@ -192,6 +202,7 @@ private:
     }
 
     SoundSource &source_;
+    SDL_AudioSpec want_{};
     SDL_AudioDeviceID device_ = 0;
     int latency_ = 0;
 };
