@@ -9,13 +9,17 @@ public:
     virtual ~SoundSource() = default;
     // Fills frames interleaved stereo float frames.
     virtual void pull(float *out, int frames) = 0;
+    // The output has learnt anew how many frames it pulls ahead of the speaker (see Output::latencyFrames).
+    // Called on a thread of the output's own, while it runs.
+    virtual void latencyMeasured(int /*frames*/) {}
 };
 
 // A running output: started on creation, stopped (its thread joined) on destruction.
 class Output {
 public:
     virtual ~Output() = default;
-    // Frames pulled but not yet heard, at most: the device's buffer and what its sound server queues.
+    // Frames pulled but not yet heard, at most: the device's buffer and what its sound server queues. Where
+    // the sound server can be asked, this is what it last answered, and the source hears of each change.
     virtual int latencyFrames() const = 0;
     // While idle nothing is pulled and the output may let its device go, so that a program with nothing
     // to play does not wake to pass on silence; false takes it up again. Called on the engine's worker.

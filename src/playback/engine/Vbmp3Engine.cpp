@@ -281,6 +281,13 @@ void Vbmp3Engine::pull(float *out, int frames)
     // wait on it behind an ordinary thread. The worker looks for room on a timer while sound plays.
 }
 
+// Runs on a thread of the output's.
+void Vbmp3Engine::latencyMeasured(int frames)
+{
+    std::lock_guard lock(mutex_);
+    latency_ = frames;
+}
+
 int64_t Vbmp3Engine::heardFrameLocked(Clock::time_point now) const
 {
     // The frame leaving the speaker: the device's buffer behind what it pulled, moving on at the rate

@@ -55,6 +55,7 @@ public:
 
 private:
     void pull(float *out, int frames) override;
+    void latencyMeasured(int frames) override;
     void run();
     void installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<PiMutex> &lock);
     int64_t heardFrameLocked(Clock::time_point now) const;
