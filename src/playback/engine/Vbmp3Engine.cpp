@@ -286,7 +286,7 @@ void Vbmp3Engine::pull(float *out, int frames)
     std::memset(out + 2 * available, 0, sizeof(float) * 2 * size_t(frames - available));
     // Past the end the silence counts as heard, so the last frames reach the speaker; an underrun does not.
     consumed_ += decodeDone_ ? frames : available;
-    if (!decodeDone_)
+    if (!decodeDone_ && consumed_ > 0) // the start waiting for its first frames is no gap
         starvedFrames_ += frames - available;
     pulledAt_ = now;
     finishIfHeardLocked(now);
