@@ -89,7 +89,7 @@ bool onPulseAudio()
 
 // Frames a driver holds beyond the period SDL pulls, which SDL 2 cannot report: the first guess, until
 // the server answers. Its PulseAudio driver asks for a stream whose target length is one period, with
-// PA_STREAM_ADJUST_LATENCY; on a null sink the server then answers 620 to 770 frames beyond a period of
+// PA_STREAM_ADJUST_LATENCY; on a null sink the server then answered 620 to 770 frames beyond a period of
 // 1024 at 44.1 kHz, the less while a recording of its monitor asks for a short latency. Other drivers are
 // left at the period alone, as nothing here has measured them.
 int queuedBehindDriver(int periodFrames)
@@ -284,7 +284,7 @@ OutputKind outputKindFromEnvironment()
 
 int periodFramesFor(int rate)
 {
-    return rate <= 48000 ? 1024 : 2048;
+    return rate <= 48000 ? 2048 : 4096;
 }
 
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind)
