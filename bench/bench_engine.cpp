@@ -111,7 +111,8 @@ int play(const char *path, int seconds)
         next += std::chrono::milliseconds(5);
         std::this_thread::sleep_until(next);
     }
-    std::printf("played %s for %.1f s\n", path, engine.heardSeconds());
+    std::printf("played %s for %.1f s; the engine had nothing decoded for %.1f ms of it\n", path, engine.heardSeconds(),
+                double(engine.starvedFrames()) * 1000.0 / std::max(1, info.SamplingRate));
     engine.vbmp3_free();
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "support/EngineFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -129,4 +130,24 @@ TEST(EngineSoundServer, HeardPositionNeverGoesBackAcrossPauseAndStart)
         EXPECT_GT(last, resumedAt); // and it did move on
     }
     engine.vbmp3_free();
+}
+
+// SDL cannot say what the server queues behind the period it pulls: the output asks the server.
+TEST(EngineSoundServer, OutputLearnsItsLatencyFromTheServer)
+{
+    const char *sink = std::getenv("VB_PULSE_SINK");
+    if (!sink || !*sink)
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    struct Listener : SoundSource {
+        void pull(float *out, int frames) override { std::fill(out, out + 2 * frames, 0.0f); }
+        void latencyMeasured(int frames) override { measured = frames; }
+        std::atomic<int> measured{0};
+    } source;
+    auto output = openOutput(44100, source, OutputKind::Automatic);
+    ASSERT_TRUE(output);
+    ASSERT_TRUE(waitUntil([&] { return source.measured > 0; }, 60s)) << "the server never answered";
+    EXPECT_EQ(output->latencyFrames(), source.measured.load());
+    // The server holds some of the sound beyond the period, and a null sink alone not a quarter second.
+    EXPECT_GT(source.measured, periodFramesFor(44100));
+    EXPECT_LT(source.measured, 44100 / 4);
 }

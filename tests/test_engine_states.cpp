@@ -105,6 +105,22 @@ TEST_F(EngineByHand, StatesFollowPlayPauseRestartStopAndTheEnd)
     EXPECT_EQ(heardFrame(), 0);
 }
 
+// The output may learn its latency anew while sound plays: the position follows at once, but never back.
+TEST_F(EngineByHand, HeardPositionFollowsAMeasuredLatency)
+{
+    const std::string path = Files::get().wav("measured.wav", Wave{.rate = kRate, .seconds = 0.5});
+    ASSERT_TRUE(engine.vbmp3_open(path, info));
+    engine.vbmp3_play();
+    ASSERT_TRUE(pullUntilHeard(4410));
+    sound.measureLatency(kLatency / 2); // fewer frames between the pull and the speaker
+    EXPECT_EQ(heardFrame(), 4410 + kLatency / 2);
+    sound.measureLatency(kLatency * 2);
+    EXPECT_EQ(heardFrame(), 4410 + kLatency / 2);
+    // From the last pull, 4410 + kLatency frames, the clock then has to catch up a longer buffer.
+    framesAfterPull(kLatency * 3 / 2 + 100);
+    EXPECT_EQ(heardFrame(), 4410 + kLatency / 2 + 100);
+}
+
 TEST_F(EngineByHand, OutputIdlesWhileNothingPlays)
 {
     const std::string path = Files::get().wav("idle.wav", Wave{.rate = kRate, .seconds = 0.3});

@@ -5,7 +5,7 @@
 #include <vector>
 
 struct ManualSound::Shared {
-    int latency = 0;
+    std::atomic<int> latency{0};
     std::atomic<Clock::rep> ticks{std::chrono::duration_cast<Clock::duration>(std::chrono::hours(1)).count()};
     std::mutex mutex;
     SoundSource *source = nullptr; // the open output's
@@ -58,6 +58,14 @@ bool ManualSound::pull(int frames)
     shared_->lastPull = now();
     shared_->source->pull(buffer.data(), frames);
     return true;
+}
+
+void ManualSound::measureLatency(int frames)
+{
+    std::lock_guard lock(shared_->mutex);
+    shared_->latency = frames;
+    if (shared_->source)
+        shared_->source->latencyMeasured(frames);
 }
 
 bool ManualSound::idle() const

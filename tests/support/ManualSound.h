@@ -18,6 +18,8 @@ public:
 
     // Pulls frames from the open output; false while the engine has none open.
     bool pull(int frames);
+    // The open output learns that it pulls this many frames ahead of the speaker, and tells the engine.
+    void measureLatency(int frames);
     // Whether the engine last told the open output it may go idle.
     bool idle() const;
     Clock::time_point now() const;

@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "PulseLatency.h"
+
 #include <SDL.h>
 #include <algorithm>
 #include <atomic>
@@ -79,15 +81,20 @@ private:
     std::thread thread_;
 };
 
-// Frames a driver holds beyond the period SDL pulls, which SDL 2 cannot report. Its PulseAudio driver
-// asks for a stream whose target length is one period, with PA_STREAM_ADJUST_LATENCY, so the server
-// keeps about one more period between the stream's buffer and the sink: pactl shows 8.7 ms in the
-// buffer and 1.4 to 2.6 ms in a null sink at 512 frames and 44.1 kHz (one period is 11.6 ms). Other
-// drivers are left at the period alone, as nothing here has measured them.
-int queuedBehindDriver(int periodFrames)
+bool onPulseAudio()
 {
     const char *driver = SDL_GetCurrentAudioDriver();
-    return driver && std::strcmp(driver, "pulseaudio") == 0 ? periodFrames : 0;
+    return driver && std::strcmp(driver, "pulseaudio") == 0;
+}
+
+// Frames a driver holds beyond the period SDL pulls, which SDL 2 cannot report: the first guess, until
+// the server answers. Its PulseAudio driver asks for a stream whose target length is one period, with
+// PA_STREAM_ADJUST_LATENCY; on a null sink the server then answered 620 to 770 frames beyond a period of
+// 1024 at 44.1 kHz, the less while a recording of its monitor asks for a short latency. Other drivers are
+// left at the period alone, as nothing here has measured them.
+int queuedBehindDriver(int periodFrames)
+{
+    return onPulseAudio() ? periodFrames * 3 / 4 : 0;
 }
 
 // SDL gives its audio thread the highest ordinary priority. Where the system allows it (root, or a raised
@@ -128,6 +135,14 @@ public:
     }
     ~SdlOutput() override
     {
+        if (measurer_.joinable()) {
+            {
+                std::lock_guard lock(measureMutex_);
+                quit_ = true;
+            }
+            measureWake_.notify_all();
+            measurer_.join();
+        }
         if (device_ != 0)
             SDL_CloseAudioDevice(device_);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -140,6 +155,12 @@ public:
     // thread and the device's connection to the sound server; it opens again, as it was, to play.
     void setIdle(bool idle) override
     {
+        pullsSinceResumed_ = 0;
+        {
+            std::lock_guard lock(measureMutex_);
+            idle_ = idle;
+        }
+        measureWake_.notify_all();
         if (idle && device_ != 0) {
             SDL_CloseAudioDevice(device_);
             device_ = 0;
@@ -190,21 +211,85 @@ private:
         output->device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (output->device_ == 0)
             return nullptr; // the destructor gives the subsystem back
+        output->period_ = have.samples;
+        output->rate_ = have.freq;
         output->latency_ = have.samples + queuedBehindDriver(have.samples);
         SDL_PauseAudioDevice(output->device_, 0);
+        if (onPulseAudio())
+            output->measurer_ = std::thread([self = output.get()] { self->measure(); });
         return output;
     }
     static void callback(void *self, Uint8 *stream, int bytes)
     {
         thread_local const bool realTime = raiseToRealTime(); // once for each of SDL's audio threads
         (void)realTime;
-        static_cast<SdlOutput *>(self)->source_.pull(reinterpret_cast<float *>(stream), bytes / int(2 * sizeof(float)));
+        auto &output = *static_cast<SdlOutput *>(self);
+        output.source_.pull(reinterpret_cast<float *>(stream), bytes / int(2 * sizeof(float)));
+        output.lastPull_ = Clock::now().time_since_epoch().count();
+        ++output.pullsSinceResumed_;
     }
+
+    // What the server queues behind a period depends on the server, its sink and the other streams on it,
+    // so where it is PulseAudio it is asked: a round of answers once the stream has settled, and again
+    // every few seconds, as a sink's latency follows the streams it plays. Each answer is taken at a known
+    // time after a pull, so the frames the heard position moves on by until then are counted back in. SDL
+    // hands a period to the server in pieces as the server asks for them, and what it still holds is not
+    // counted in the answer: so an answer falls short by that much, and the round's largest one, taken
+    // when SDL had handed over the whole period, is the latency.
+    void measure()
+    {
+        using namespace std::chrono_literals;
+        PulseLatency server(500ms);
+        if (!server.connected())
+            return;
+        const auto periodTime = std::chrono::duration<double>(double(period_) / rate_);
+        std::unique_lock lock(measureMutex_);
+        while (!quit_) {
+            // While idle there is no stream to ask about, and nothing to wake for.
+            measureWake_.wait(lock, [this] { return quit_ || !idle_; });
+            std::vector<int> frames;
+            for (int i = 0; i < kAnswers && !quit_; ++i) {
+                lock.unlock();
+                const bool settled = !idle_ && pullsSinceResumed_ >= kSettledPulls;
+                const auto answer = settled ? server.ask(200ms) : std::nullopt;
+                const auto pulled = Clock::time_point(Clock::duration(lastPull_.load()));
+                lock.lock();
+                // An answer slow in coming, or one a pull overtook, cannot be placed against the pull.
+                if (answer && answer->roundTrip < 2ms && answer->at >= pulled && answer->at - pulled < periodTime) {
+                    const double seconds = std::chrono::duration<double>(answer->queued).count() +
+                                           std::chrono::duration<double>(answer->at - pulled).count();
+                    frames.push_back(int(seconds * rate_ + 0.5));
+                }
+                measureWake_.wait_for(lock, kAnswerSpacing, [this] { return quit_; });
+            }
+            if (int(frames.size()) > kAnswers / 2) {
+                const int measured = std::clamp(*std::max_element(frames.begin(), frames.end()), period_, rate_);
+                if (measured != latency_.exchange(measured))
+                    source_.latencyMeasured(measured);
+            }
+            measureWake_.wait_for(lock, int(frames.size()) > kAnswers / 2 ? 5000ms : 250ms, [this] { return quit_; });
+        }
+    }
+
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kAnswers = 12;
+    // Not a multiple of any period, so that the answers fall at every point of one.
+    static constexpr std::chrono::milliseconds kAnswerSpacing{17};
+    static constexpr int kSettledPulls = 20;
 
     SoundSource &source_;
     SDL_AudioSpec want_{};
     SDL_AudioDeviceID device_ = 0;
-    int latency_ = 0;
+    int period_ = 0;
+    int rate_ = 0;
+    std::atomic<int> latency_{0};
+    std::atomic<Clock::rep> lastPull_{0};
+    std::atomic<int> pullsSinceResumed_{0};
+    std::atomic<bool> idle_{false};
+    std::mutex measureMutex_;
+    std::condition_variable measureWake_;
+    bool quit_ = false;
+    std::thread measurer_;
 };
 } // namespace
 
@@ -216,7 +301,7 @@ OutputKind outputKindFromEnvironment()
 
 int periodFramesFor(int rate)
 {
-    return rate <= 48000 ? 1024 : 2048;
+    return rate <= 48000 ? 2048 : 4096;
 }
 
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind)

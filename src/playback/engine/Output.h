@@ -9,13 +9,17 @@ public:
     virtual ~SoundSource() = default;
     // Fills frames interleaved stereo float frames.
     virtual void pull(float *out, int frames) = 0;
+    // The output has learnt anew how many frames it pulls ahead of the speaker (see Output::latencyFrames).
+    // Called on a thread of the output's own, while it runs.
+    virtual void latencyMeasured(int /*frames*/) {}
 };
 
 // A running output: started on creation, stopped (its thread joined) on destruction.
 class Output {
 public:
     virtual ~Output() = default;
-    // Frames pulled but not yet heard, at most: the device's buffer and what its sound server queues.
+    // Frames pulled but not yet heard, at most: the device's buffer and what its sound server queues. Where
+    // the sound server can be asked, this is what it last answered, and the source hears of each change.
     virtual int latencyFrames() const = 0;
     // While idle nothing is pulled and the output may let its device go, so that a program with nothing
     // to play does not wake to pass on silence; false takes it up again. Called on the engine's worker.
@@ -30,7 +34,9 @@ enum class OutputKind {
 // The output chosen by VB_AUDIO_OUTPUT=silent, otherwise Automatic.
 OutputKind outputKindFromEnvironment();
 
-// Device period in frames: 512 up to 48 kHz, 1024 above.
+// Device period in frames: 2048 up to 48 kHz (46 ms at 44.1 kHz), 4096 above. On PulseAudio the server
+// keeps about as much again, and a loaded machine that holds the server up for longer than that is heard
+// as a gap: at 1024 frames there were three times as many under stress-ng as at 2048.
 int periodFramesFor(int rate);
 
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind);

@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr int64_t kChunkFrames = 1024;
-constexpr std::chrono::milliseconds kPlayingLook{10};
+constexpr std::chrono::milliseconds kShortestLook{5}, kLongestLook{1000};
 } // namespace
 
 Vbmp3Engine::Vbmp3Engine(OutputKind output)
@@ -147,6 +152,12 @@ int32_t Vbmp3Engine::vbmp3_getLastErrorNo()
     return lastError_;
 }
 
+int64_t Vbmp3Engine::starvedFrames()
+{
+    std::lock_guard lock(mutex_);
+    return starvedFrames_;
+}
+
 double Vbmp3Engine::heardSeconds()
 {
     std::lock_guard lock(mutex_);
@@ -275,10 +286,19 @@ void Vbmp3Engine::pull(float *out, int frames)
     std::memset(out + 2 * available, 0, sizeof(float) * 2 * size_t(frames - available));
     // Past the end the silence counts as heard, so the last frames reach the speaker; an underrun does not.
     consumed_ += decodeDone_ ? frames : available;
+    if (!decodeDone_ && consumed_ > 0) // the start waiting for its first frames is no gap
+        starvedFrames_ += frames - available;
     pulledAt_ = now;
     finishIfHeardLocked(now);
     // No notify here: a condition variable's own mutex lends no priority, so the output's thread could
-    // wait on it behind an ordinary thread. The worker looks for room on a timer while sound plays.
+    // wait on it behind an ordinary thread. While sound plays the worker wakes when room is due.
+}
+
+// Runs on a thread of the output's.
+void Vbmp3Engine::latencyMeasured(int frames)
+{
+    std::lock_guard lock(mutex_);
+    latency_ = frames;
 }
 
 int64_t Vbmp3Engine::heardFrameLocked(Clock::time_point now) const
@@ -309,7 +329,7 @@ void Vbmp3Engine::finishIfHeardLocked(Clock::time_point now)
 {
     if (state_ == PlayStatePlaying && decodeDone_ && heardFrameLocked(now) >= written_) {
         state_ = PlayStateStopped;
-        ended_ = true; // the worker, waiting on its timer while sound plays, lets the output go idle
+        ended_ = true; // the worker, waking when the end is due, lets the output go idle
     }
 }
 
@@ -328,6 +348,18 @@ bool Vbmp3Engine::roomToDecodeLocked() const
 {
     // A quarter of the ring stays behind the output for the spectrum to look back into.
     return written_ - consumed_ + kChunkFrames <= capacity_ - capacity_ / 4;
+}
+
+std::chrono::milliseconds Vbmp3Engine::playingLookLocked() const
+{
+    if (rate_ <= 0 || capacity_ == 0)
+        return kLongestLook;
+    // Until the last frame is heard, or until what is decoded ahead falls to three quarters of what the
+    // ring holds ahead: a worker then kept off the processor still has most of a second before a gap.
+    const int64_t frames =
+        decodeDone_ ? written_ - heardFrameLocked(now_()) : written_ - consumed_ - (capacity_ - capacity_ / 4) * 3 / 4;
+    const auto due = std::chrono::milliseconds(frames * 1000 / rate_);
+    return std::clamp(due, kShortestLook, kLongestLook);
 }
 
 void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<PiMutex> &lock)
@@ -412,6 +444,11 @@ void Vbmp3Engine::analyseDecoded(std::unique_lock<PiMutex> &lock)
 
 void Vbmp3Engine::run()
 {
+#ifdef __linux__
+    // Ahead of ordinary threads where the system allows it (root, or a raised RLIMIT_NICE), so that a busy
+    // machine does not hold the decoding back until the output runs dry; the work comes in short bursts.
+    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), -10);
+#endif
     std::vector<float> chunk(size_t(kChunkFrames) * 2);
     std::vector<double> squares(size_t(kChunkFrames) * 2);
     std::unique_lock lock(mutex_);
@@ -421,10 +458,10 @@ void Vbmp3Engine::run()
     };
     for (;;) {
         // While sound plays the output makes room and may end the track without a word (see pull), so
-        // the worker looks every few milliseconds; otherwise it sleeps until called.
+        // the worker also wakes when that is due; otherwise it sleeps until called.
         if (state_ != PlayStatePlaying)
             wake_.wait(lock, work);
-        else if (!wake_.wait_for(lock, kPlayingLook, work))
+        else if (!wake_.wait_for(lock, playingLookLocked(), work))
             continue;
         if (quit_)
             break;

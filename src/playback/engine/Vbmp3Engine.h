@@ -52,9 +52,12 @@ public:
 
     // The heard position in seconds, finer than vbmp3_getState's whole seconds.
     double heardSeconds();
+    // Frames the output was given silence for while the track had more to decode: gaps of the engine's own.
+    int64_t starvedFrames();
 
 private:
     void pull(float *out, int frames) override;
+    void latencyMeasured(int frames) override;
     void run();
     void installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<PiMutex> &lock);
     int64_t heardFrameLocked(Clock::time_point now) const;
@@ -66,6 +69,7 @@ private:
                          std::array<float, kSpectrumSize> &right);
     void rewindLocked();
     bool roomToDecodeLocked() const;
+    std::chrono::milliseconds playingLookLocked() const;
 
     const OutputOpener openOutput_;
     const Now now_;
@@ -96,6 +100,7 @@ private:
     bool ended_ = false;
     Clock::time_point pulledAt_{};   // when consumed_ last moved
     mutable int64_t heardSoFar_ = 0; // the furthest frame reported heard since the last rewind
+    int64_t starvedFrames_ = 0;
 
     // The worker's analysis, read by the caller under the lock. voiceEnergy_ holds, for each frame in the
     // ring and each side, the sum of squares of the voice band over every frame before it.
