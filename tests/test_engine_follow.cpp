@@ -7,6 +7,7 @@
 #include "support/Wait.h"
 
 #include <array>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -91,12 +92,21 @@ TEST_F(EngineFollow, DesktopSoundLightsTheVoiceBandAndItsPausesGoDark)
 {
     Vbmp3Engine engine(OutputKind::Silent);
     EXPECT_EQ(voiceValue(engine), 0) << "nothing is followed before a source is chosen";
+    std::atomic<int> told{0};
+    engine.setFollowListener([&] { ++told; });
     engine.setFollowSource(FollowSource::Desktop);
     ASSERT_TRUE(capturing(engine, FollowSource::Desktop)) << engine.followStatus(FollowSource::Desktop).why;
 
     const std::vector<int> trace = traceWhilePlaying(engine, server.play(pulses, server.sink()));
     EXPECT_EQ(litStretches(trace), 3);
     EXPECT_EQ(*std::max_element(trace.begin(), trace.end()), 84) << "a tone at -10 dBFS reads full scale";
+    EXPECT_GT(told.load(), 3) << "the listener hears of the sound as it arrives";
+
+    // A listener replaced is not called again.
+    engine.setFollowListener({});
+    const int toldBefore = told;
+    EXPECT_EQ(litStretches(traceWhilePlaying(engine, server.play(pulses, server.sink()))), 3);
+    EXPECT_EQ(told.load(), toldBefore);
 
     engine.setFollowSource(FollowSource::Off);
     const pid_t player = server.play(pulses, server.sink());

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <set>
+#include <thread>
 
 using namespace fixtures;
 
@@ -79,6 +80,21 @@ TEST(VoiceFollow, TheFollowedSoundLightsTheLampsOnlyWhileNoTrackTicks)
     EXPECT_FALSE(rig.app->voiceFollow().ticking());
     EXPECT_EQ(engine.followSource, FollowSource::Off);
     EXPECT_EQ(litCentreLamps(rig), 0);
+}
+
+TEST(VoiceFollow, SoundArrivingOnTheEnginesThreadTicksWithoutTheSlowLook)
+{
+    AppRig rig{{.start = true, .follow = FollowSource::Desktop}};
+    FakeEngine &engine = *rig.engine;
+    ASSERT_TRUE(engine.followListener);
+    setFollowedLevel(engine, 84);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return litCentreLamps(rig) == 10; }, 10000)) << "the slow look lights them";
+    rig.app->voiceFollow().stop();
+    for (int32_t level : {0, 84, 0}) {
+        setFollowedLevel(engine, level);
+        std::thread([&] { engine.followListener(); }).join();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return litCentreLamps(rig) == (level ? 10 : 0); }, 10000)) << level;
+    }
 }
 
 TEST(VoiceFollow, NothingTicksWhenOffAndTheLightShowKeepsItsLamps)

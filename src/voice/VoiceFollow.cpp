@@ -41,14 +41,30 @@ std::optional<FollowSource> followSourceFromName(const QString &name)
 VoiceFollow::VoiceFollow(AudioEngine &engine, FrmVoice &w, LevelCaption level)
     : engine_(engine), w_(w), level_(std::move(level))
 {
-    timer_.setInterval(kTickMs);
-    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(kLookMs);
     connect(&timer_, &QTimer::timeout, this, &VoiceFollow::Follow_Timer);
+    engine_.setFollowListener([this] { soundArrived(); });
 }
 
 VoiceFollow::~VoiceFollow()
 {
+    engine_.setFollowListener({}); // no call is running or to come
     delete menu_;
+}
+
+void VoiceFollow::soundArrived()
+{
+    // While the track's tick has the lamps, the slow look sees it end; nothing is queued meanwhile.
+    if (yielded_ || queued_.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            queued_ = false;
+            if (source_ != FollowSource::Off)
+                Follow_Timer();
+        },
+        Qt::QueuedConnection);
 }
 
 void VoiceFollow::setSource(FollowSource source)
@@ -74,7 +90,8 @@ bool VoiceFollow::lampsAreTheTracks() const
 
 void VoiceFollow::Follow_Timer()
 {
-    if (lampsAreTheTracks())
+    yielded_ = lampsAreTheTracks();
+    if (yielded_)
         return;
     std::array<int32_t, kSpectrumSize> first{}, second{};
     engine_.getFollowSpectrum(first.data(), second.data());

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QString>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -18,13 +19,15 @@ QString followSourceName(FollowSource source);
 std::optional<FollowSource> followSourceFromName(const QString &name);
 
 // The lamps following the desktop's sound or the microphone while no track plays: the choice, its menu,
-// and a tick of its own that runs only while a source is chosen. The track's tick keeps the lamps
-// whenever it runs, and so does the start-up light show.
+// and a tick of its own. The tick runs as each fragment of sound arrives, while that sound is or has lately
+// been audible, and on a slow timer while a source is chosen (for a source that stops sending, and to see
+// the track's tick end). The track's tick keeps the lamps whenever it runs, and so does the start-up
+// light show.
 class VoiceFollow : public QObject {
     Q_OBJECT
 public:
     using LevelCaption = std::function<QString()>;
-    static constexpr int kTickMs = 5;
+    static constexpr int kLookMs = 100;
 
     VoiceFollow(AudioEngine &engine, FrmVoice &w, LevelCaption level);
     ~VoiceFollow() override;
@@ -51,6 +54,8 @@ public slots:
 
 private:
     bool lampsAreTheTracks() const;
+    // On the engine's thread: one tick queued at a time.
+    void soundArrived();
 
     AudioEngine &engine_;
     FrmVoice &w_;
@@ -60,4 +65,6 @@ private:
     QMenu *menu_ = nullptr;
     QAction *reason_ = nullptr;
     QAction *actions_[3] = {};
+    std::atomic<bool> queued_{false};
+    std::atomic<bool> yielded_{false}; // the track's tick had the lamps at the last look
 };

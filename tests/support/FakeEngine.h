@@ -55,4 +55,6 @@ public:
         return source == FollowSource::Off ? FollowStatus{true, {}} : followAvailability;
     }
     void getFollowSpectrum(int32_t *f, int32_t *s) override;
+    void setFollowListener(std::function<void()> listener) override { followListener = std::move(listener); }
+    std::function<void()> followListener;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The record exchanged with the engine at open: laid out byte for byte as the engine writes it.
@@ -73,4 +74,8 @@ public:
     // Both arrays as vbmp3_getSpectrum fills them, from the latest sound of the followed source; zeros
     // when it is off or nothing has been captured.
     virtual void getFollowSpectrum(int32_t *first, int32_t *second) = 0;
+    // Called on the engine's own thread whenever newly captured sound may change what getFollowSpectrum
+    // gives; no longer once the followed sound has stayed silent for a second. Empty for none. Once this
+    // returns, the listener it replaced is not running and is not called again.
+    virtual void setFollowListener(std::function<void()> listener) = 0;
 };

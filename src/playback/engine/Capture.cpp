@@ -1,17 +1,26 @@
 #include "Capture.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <pulse/pulseaudio.h>
+#include <utility>
 
 namespace {
 constexpr uint32_t kRate = 44100; // asked for; the device's own rate is taken (no resampling)
-constexpr pa_usec_t kFragmentUsec = 5000;
+constexpr pa_usec_t kFragmentUsec = 10000;
 constexpr int64_t kRingFrames = 1 << 15; // more than any analysis window
 constexpr pa_usec_t kRetryUsec = 2000000;
 // Recording that stops (a suspended device) reads as silence after this, so the lamps fall dark.
 constexpr std::chrono::milliseconds kStale{60};
 constexpr std::chrono::milliseconds kFirstAnswer{500};
+// Far below the quietest sound the lamps show (-50 dBFS), so a fragment below it on every sample cannot
+// light them; the listener hears of fragments until the release has run down after the last audible one.
+constexpr float kAudible = 1e-4f;
+constexpr double kListenAfterSeconds = 1.0;
+// The server hands over the monitor's sound in blocks as small as the sink's other clients ask for (a few
+// milliseconds); the listener hears of it at most this often, and at once on an onset after quiet.
+constexpr double kTellEverySeconds = 0.010;
 
 class Locked {
 public:
@@ -304,14 +313,32 @@ void Capture::onStreamStateLocked()
     }
 }
 
+void Capture::setListener(std::function<void()> listener)
+{
+    if (!loop_) {
+        listener_ = std::move(listener);
+        return;
+    }
+    std::function<void()> replaced;
+    {
+        Locked lock(loop_);
+        replaced = std::exchange(listener_, std::move(listener));
+    }
+}
+
 void Capture::onReadLocked()
 {
     const void *data = nullptr;
     size_t bytes = 0;
+    int64_t got = 0;
+    bool audible = false;
     while (stream_ && pa_stream_peek(stream_, &data, &bytes) == 0 && bytes > 0) {
         if (data) { // not a hole
             const auto *samples = static_cast<const float *>(data);
             const int64_t frames = int64_t(bytes / (2 * sizeof(float)));
+            got += frames;
+            for (int64_t i = 0; i < 2 * frames && !audible; ++i)
+                audible = std::fabs(samples[i]) > kAudible;
             std::lock_guard guard(ringMutex_);
             if (!ring_.empty()) {
                 for (int64_t i = 0; i < frames; ++i) {
@@ -324,6 +351,16 @@ void Capture::onReadLocked()
             }
         }
         pa_stream_drop(stream_);
+    }
+    if (got == 0 || rate_ <= 0)
+        return;
+    const bool onset = audible && quietFrames_ > 0;
+    quietFrames_ = audible ? 0 : std::min(quietFrames_ + got, int64_t(1) << 40);
+    untoldFrames_ += got;
+    if (listener_ && double(quietFrames_) < kListenAfterSeconds * rate_ &&
+        (onset || double(untoldFrames_) >= kTellEverySeconds * rate_)) {
+        untoldFrames_ = 0;
+        listener_();
     }
 }
 

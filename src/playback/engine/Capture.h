@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,9 @@ public:
     FollowStatus status(FollowSource source);
     // Both spectrum arrays from the latest window recorded; zeros when nothing is being recorded.
     void spectrum(int32_t *first, int32_t *second);
+    // Called on the library's thread after each recorded fragment while the sound is, or was within the
+    // last second, loud enough to light anything; not after this returns with another one.
+    void setListener(std::function<void()> listener);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -77,6 +81,11 @@ private:
     int64_t written_ = 0;
     int rate_ = 0;
     Clock::time_point lastDataAt_{};
+
+    // Under the library's lock.
+    std::function<void()> listener_;
+    int64_t quietFrames_ = 0;  // recorded since the last audible sample
+    int64_t untoldFrames_ = 0; // recorded since the listener was last called
 
     // The caller's analysis.
     std::unique_ptr<SpectrumAnalyzer> analyzer_;

@@ -555,3 +555,10 @@ void Vbmp3Engine::getFollowSpectrum(int32_t *first, int32_t *second)
     }
     capture_->spectrum(first, second);
 }
+
+void Vbmp3Engine::setFollowListener(std::function<void()> listener)
+{
+    if (!listener && !capture_)
+        return;
+    capture().setListener(std::move(listener));
+}

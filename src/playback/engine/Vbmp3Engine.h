@@ -49,6 +49,7 @@ public:
     void setFollowSource(FollowSource source) override;
     FollowStatus followStatus(FollowSource source) override;
     void getFollowSpectrum(int32_t *first, int32_t *second) override;
+    void setFollowListener(std::function<void()> listener) override;
 
     // The heard position in seconds, finer than vbmp3_getState's whole seconds.
     double heardSeconds();
