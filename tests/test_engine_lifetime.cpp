@@ -36,6 +36,16 @@ std::map<int, std::string> openDescriptors()
     return open;
 }
 
+// Silence that counts how often it is asked for.
+struct CountingSource : SoundSource {
+    std::atomic<int64_t> pulls{0};
+    void pull(float *out, int frames) override
+    {
+        std::fill(out, out + 2 * frames, 0.0f);
+        ++pulls;
+    }
+};
+
 // The process's threads once any that are on their way out have gone: a sound library may end a helper
 // thread of its own a moment after its device is closed. A thread left for good still counts.
 int settledThreads(int atMost)
@@ -134,14 +144,7 @@ TEST(EngineLifetime, IdleDeviceIsClosedAndReopensWithoutLeaking)
 {
     if (!std::getenv("VB_PULSE_SINK"))
         GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
-    struct Counting : SoundSource {
-        std::atomic<int64_t> pulls{0};
-        void pull(float *out, int frames) override
-        {
-            std::fill(out, out + 2 * frames, 0.0f);
-            ++pulls;
-        }
-    } source;
+    CountingSource source;
     const int threadsBefore = countEntries("/proc/self/task");
     const std::map<int, std::string> filesBefore = openDescriptors();
     {
@@ -169,6 +172,29 @@ TEST(EngineLifetime, IdleDeviceIsClosedAndReopensWithoutLeaking)
     }
     EXPECT_LE(settledThreads(threadsBefore), threadsBefore);
     EXPECT_EQ(openDescriptors(), filesBefore);
+}
+
+// A sound server that goes away while nothing plays: the next play still moves on, at a device's pace and
+// unheard, instead of standing still at its first frame.
+TEST(EngineLifetime, PlayingGoesOnWhenTheDeviceCannotOpenAgain)
+{
+    if (!std::getenv("VB_PULSE_SINK"))
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    CountingSource source;
+    const std::unique_ptr<Output> output = openOutput(44100, source, OutputKind::Automatic);
+    ASSERT_TRUE(waitUntil([&] { return source.pulls > 1; }));
+    output->setIdle(true);
+    const std::string server = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/voicebox-test/native", 1);
+    output->setIdle(false);
+    server.empty() ? unsetenv("PULSE_SERVER") : setenv("PULSE_SERVER", server.c_str(), 1);
+    const int64_t pulled = source.pulls;
+    EXPECT_TRUE(waitUntil([&] { return source.pulls > pulled + 2; })) << "nothing pulled after the failed reopen";
+    // Going idle lets the stand-in go; the next play finds the server again.
+    output->setIdle(true);
+    const int64_t idlePulls = source.pulls;
+    output->setIdle(false);
+    EXPECT_TRUE(waitUntil([&] { return source.pulls > idlePulls + 2; }));
 }
 
 // With no sound device at all the program still plays, through the silent output: the state and the

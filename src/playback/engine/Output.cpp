@@ -135,6 +135,7 @@ public:
     }
     ~SdlOutput() override
     {
+        silent_.reset();
         if (measurer_.joinable()) {
             {
                 std::lock_guard lock(measureMutex_);
@@ -157,22 +158,32 @@ public:
     {
         pullsSinceResumed_ = 0;
         {
-            std::lock_guard lock(measureMutex_);
+            // Going idle waits for the measurer to let its server connection go.
+            std::unique_lock lock(measureMutex_);
             idle_ = idle;
+            measureWake_.notify_all();
+            if (idle)
+                measureDone_.wait(lock, [this] { return !measuring_; });
         }
-        measureWake_.notify_all();
-        if (idle && device_ != 0) {
-            SDL_CloseAudioDevice(device_);
+        if (idle) {
+            silent_.reset();
+            if (device_ != 0)
+                SDL_CloseAudioDevice(device_);
             device_ = 0;
-        } else if (!idle && device_ == 0) {
-            SDL_AudioSpec have{};
-            device_ = SDL_OpenAudioDevice(nullptr, 0, &want_, &have, 0);
-            if (device_ == 0) {
-                std::fprintf(stderr, "voicebox: the sound device did not open again: %s\n", SDL_GetError());
-                return;
-            }
-            SDL_PauseAudioDevice(device_, 0);
+            return;
         }
+        if (device_ != 0 || silent_)
+            return;
+        SDL_AudioSpec have{};
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want_, &have, 0);
+        if (device_ != 0) {
+            SDL_PauseAudioDevice(device_, 0);
+            return;
+        }
+        // The sound server went away while nothing played. The track goes on at a device's pace, unheard, as
+        // it does with no device at all, rather than standing still; the next play tries the device again.
+        std::fprintf(stderr, "voicebox: the sound device did not open again, playing silently: %s\n", SDL_GetError());
+        silent_ = std::make_unique<SilentOutput>(rate_, source_);
     }
 
 private:
@@ -236,21 +247,44 @@ private:
     // hands a period to the server in pieces as the server asks for them, and what it still holds is not
     // counted in the answer: so an answer falls short by that much, and the round's largest one, taken
     // when SDL had handed over the whole period, is the latency.
+    // The server is asked over a connection of the measurer's own, held only while the device plays, so an
+    // idle program keeps nothing open on the server.
     void measure()
     {
         using namespace std::chrono_literals;
-        PulseLatency server(500ms);
-        if (!server.connected())
-            return;
-        const auto periodTime = std::chrono::duration<double>(double(period_) / rate_);
         std::unique_lock lock(measureMutex_);
         while (!quit_) {
-            // While idle there is no stream to ask about, and nothing to wake for.
             measureWake_.wait(lock, [this] { return quit_ || !idle_; });
-            std::vector<int> frames;
-            for (int i = 0; i < kAnswers && !quit_; ++i) {
+            if (quit_)
+                break;
+            measuring_ = true;
+            lock.unlock();
+            {
+                PulseLatency server(500ms);
+                lock.lock();
+                if (server.connected())
+                    measureWhilePlaying(server, lock);
                 lock.unlock();
-                const bool settled = !idle_ && pullsSinceResumed_ >= kSettledPulls;
+            }
+            lock.lock();
+            measuring_ = false;
+            measureDone_.notify_all();
+            // A server that did not answer is tried again at the next play, not before.
+            measureWake_.wait(lock, [this] { return quit_ || idle_; });
+        }
+    }
+
+    // Rounds of answers until the device goes idle; called and returns with lock held.
+    void measureWhilePlaying(PulseLatency &server, std::unique_lock<std::mutex> &lock)
+    {
+        using namespace std::chrono_literals;
+        const auto periodTime = std::chrono::duration<double>(double(period_) / rate_);
+        const auto stop = [this] { return quit_ || idle_; };
+        while (!stop()) {
+            std::vector<int> frames;
+            for (int i = 0; i < kAnswers && !stop(); ++i) {
+                lock.unlock();
+                const bool settled = pullsSinceResumed_ >= kSettledPulls;
                 const auto answer = settled ? server.ask(200ms) : std::nullopt;
                 const auto pulled = Clock::time_point(Clock::duration(lastPull_.load()));
                 lock.lock();
@@ -260,14 +294,14 @@ private:
                                            std::chrono::duration<double>(answer->at - pulled).count();
                     frames.push_back(int(seconds * rate_ + 0.5));
                 }
-                measureWake_.wait_for(lock, kAnswerSpacing, [this] { return quit_; });
+                measureWake_.wait_for(lock, kAnswerSpacing, stop);
             }
             if (int(frames.size()) > kAnswers / 2) {
                 const int measured = std::clamp(*std::max_element(frames.begin(), frames.end()), period_, rate_);
                 if (measured != latency_.exchange(measured))
                     source_.latencyMeasured(measured);
             }
-            measureWake_.wait_for(lock, int(frames.size()) > kAnswers / 2 ? 5000ms : 250ms, [this] { return quit_; });
+            measureWake_.wait_for(lock, int(frames.size()) > kAnswers / 2 ? 5000ms : 250ms, stop);
         }
     }
 
@@ -280,14 +314,16 @@ private:
     SoundSource &source_;
     SDL_AudioSpec want_{};
     SDL_AudioDeviceID device_ = 0;
+    std::unique_ptr<SilentOutput> silent_; // in the device's place while it cannot be opened again
     int period_ = 0;
     int rate_ = 0;
     std::atomic<int> latency_{0};
     std::atomic<Clock::rep> lastPull_{0};
     std::atomic<int> pullsSinceResumed_{0};
-    std::atomic<bool> idle_{false};
+    bool idle_ = false; // guarded by measureMutex_
     std::mutex measureMutex_;
-    std::condition_variable measureWake_;
+    std::condition_variable measureWake_, measureDone_;
+    bool measuring_ = false;
     bool quit_ = false;
     std::thread measurer_;
 };
