@@ -262,9 +262,18 @@ TEST(VoiceAnimation, OnlyLampsThatChangeAreRepainted)
     for (int a = 1; a <= 6; ++a)
         for (Lamp *lamp : rig.w().voiceArray(a))
             lamp->installEventFilter(&counter);
-    rig.tickWith(84, 84); // the same frame again
-    QCoreApplication::processEvents();
+    // The same frame again paints nothing. On a busy machine a few of the first frame's lamps can still be
+    // painted late, during one of these rounds, so each round counts afresh; a lamp that repaints on every
+    // frame fails them all.
+    for (int round = 0; round < 5; ++round) {
+        counter.paints = 0;
+        rig.tickWith(84, 84);
+        QCoreApplication::processEvents();
+        if (counter.paints == 0)
+            break;
+    }
     EXPECT_EQ(counter.paints, 0);
+    counter.paints = 0;
     rig.tickWith(78, 78); // R 1: centre index 0, and outer 0 to 3 change
     QCoreApplication::processEvents();
     EXPECT_GT(counter.paints, 0);
