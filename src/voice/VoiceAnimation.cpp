@@ -97,7 +97,7 @@ VoiceAnimation::VoiceAnimation(const PlayerContext &context, Transport &transpor
 
 void VoiceAnimation::setLevelCaption(LevelCaption level)
 {
-    level_ = std::move(level);
+    level_ = ConsoleLevel(std::move(level));
 }
 
 void VoiceAnimation::Timer1_Timer()
@@ -125,10 +125,7 @@ void VoiceAnimation::tick()
 
     std::array<int32_t, kSpectrumSize> first{}, second{};
     attempt([&] { player_.engine.vbmp3_getSpectrum(first.data(), second.data()); });
-    int32_t s = 0;
-    if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
-        s = *value;
-    showVoiceFrame(player_.frmVoice, voiceLamps(s, level()));
+    showVoiceSpectrum(player_.frmVoice, first.data(), second.data(), level_.read());
 }
 
 void VoiceAnimation::showElapsed(int32_t elapsed)
@@ -143,21 +140,24 @@ void VoiceAnimation::showElapsed(int32_t elapsed)
     time.setText(shownTime_);
 }
 
-std::optional<int16_t> VoiceAnimation::level()
+std::optional<int16_t> ConsoleLevel::read()
 {
-    const QString caption = level_ ? level_() : QStringLiteral("  0");
-    if (caption != readCaption_) {
-        readCaption_ = caption;
-        readLevel_ = readLevel(caption);
+    if (!caption_)
+        return 0;
+    QString caption = caption_();
+    if (!parsed_ || caption != parsedCaption_) {
+        level_ = readLevel(caption);
+        parsedCaption_ = std::move(caption);
+        parsed_ = true;
     }
-    return readLevel_;
+    return level_;
 }
 
-void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, const QString &levelCaption)
+void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, std::optional<int16_t> level)
 {
     int32_t s = 0;
     if (auto value = spectrumValue(first[kVoiceBand], second[kVoiceBand]))
         s = *value;
     // Clearing and relighting folded into one pass: the same frame, without repainting unchanged lamps.
-    showVoiceFrame(w, voiceLamps(s, readLevel(levelCaption)));
+    showVoiceFrame(w, voiceLamps(s, level));
 }

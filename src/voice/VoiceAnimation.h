@@ -31,12 +31,28 @@ int32_t reachIndex(int32_t s, int16_t level);
 // read leaves R at s, as the tick skips the step that failed.
 VoiceFrame voiceLamps(int32_t s, std::optional<int16_t> level);
 
+// The console's level read through its caption, parsed again only when the caption changes: the ticks ask
+// for it up to 200 times a second. Without a caption the level is 0.
+class ConsoleLevel {
+public:
+    using Caption = std::function<QString()>;
+    explicit ConsoleLevel(Caption caption = {}) : caption_(std::move(caption)) {}
+
+    std::optional<int16_t> read();
+
+private:
+    Caption caption_;
+    bool parsed_ = false;
+    QString parsedCaption_;
+    std::optional<int16_t> level_;
+};
+
 // The playback timer's tick: follows the engine (the play mode at a track's end is the transport's),
 // shows the elapsed time and lights the bars from the spectrum.
 class VoiceAnimation : public QObject {
     Q_OBJECT
 public:
-    using LevelCaption = std::function<QString()>;
+    using LevelCaption = ConsoleLevel::Caption;
     VoiceAnimation(const PlayerContext &context, Transport &transport, LevelCaption level = {});
 
     void setLevelCaption(LevelCaption level);
@@ -47,19 +63,15 @@ public slots:
 private:
     void tick();
     void showElapsed(int32_t elapsed);
-    // The console's level, parsed again only when its caption changes.
-    std::optional<int16_t> level();
 
     PlayerContext player_;
     Transport &transport_;
-    LevelCaption level_;
+    ConsoleLevel level_;
     int32_t shownElapsed_ = 0;
     QString shownTime_;
-    QString readCaption_;
-    std::optional<int16_t> readLevel_;
 };
 
 // Sets every lamp once to its colour in the frame, so a lamp that keeps its colour is not repainted.
 void showVoiceFrame(FrmVoice &w, const VoiceFrame &frame);
-// Lights the lamps from element kVoiceBand of both spectrum arrays and the console's level caption.
-void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, const QString &levelCaption);
+// Lights the lamps from element kVoiceBand of both spectrum arrays and the console's level.
+void showVoiceSpectrum(FrmVoice &w, const int32_t *first, const int32_t *second, std::optional<int16_t> level);

@@ -95,7 +95,7 @@ void VoiceFollow::Follow_Timer()
         return;
     std::array<int32_t, kSpectrumSize> first{}, second{};
     engine_.getFollowSpectrum(first.data(), second.data());
-    showVoiceSpectrum(w_, first.data(), second.data(), level_ ? level_() : QStringLiteral("  0"));
+    showVoiceSpectrum(w_, first.data(), second.data(), level_.read());
 }
 
 QMenu &VoiceFollow::menu()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "playback/engine/AudioEngine.h"
+#include "voice/VoiceAnimation.h"
 
 #include <QObject>
 #include <QPoint>
@@ -26,7 +27,7 @@ std::optional<FollowSource> followSourceFromName(const QString &name);
 class VoiceFollow : public QObject {
     Q_OBJECT
 public:
-    using LevelCaption = std::function<QString()>;
+    using LevelCaption = ConsoleLevel::Caption;
     static constexpr int kLookMs = 100;
 
     VoiceFollow(AudioEngine &engine, FrmVoice &w, LevelCaption level);
@@ -59,7 +60,7 @@ private:
 
     AudioEngine &engine_;
     FrmVoice &w_;
-    LevelCaption level_;
+    ConsoleLevel level_;
     FollowSource source_ = FollowSource::Off;
     QTimer timer_;
     QMenu *menu_ = nullptr;
