@@ -3,9 +3,14 @@
 #include "support/AppRig.h"
 #include "support/PaintCounter.h"
 #include "voice/VoiceAnimation.h"
+#include "widgets/Colors.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <limits>
@@ -278,6 +283,58 @@ TEST(VoiceAnimation, OnlyLampsThatChangeAreRepainted)
     QCoreApplication::processEvents();
     EXPECT_GT(counter.paints, 0);
     EXPECT_LE(counter.paints, 2 + 4 * 4);
+}
+
+// What the X server shows over the sixty lamps: each lamp's own colour, edge to edge, and the window's black
+// between them, through frames that light, dim and darken them.
+TEST(VoiceAnimation, TheScreenShowsEachLampsColour)
+{
+    TickRig rig;
+    FrmVoice &w = rig.w();
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QRect area;
+    for (int a = 1; a <= 6; ++a)
+        for (Lamp *lamp : w.voiceArray(a))
+            area |= lamp->geometry();
+    area.adjust(-4, -4, 4, 4); // and a margin of the window around them
+    const auto expected = [&] {
+        QImage image(area.size(), QImage::Format_RGB32);
+        image.fill(Qt::black);
+        QPainter p(&image);
+        for (int a = 1; a <= 6; ++a)
+            for (Lamp *lamp : w.voiceArray(a))
+                p.fillRect(lamp->geometry().translated(-area.topLeft()), bgrColor(lamp->color()));
+        return image;
+    };
+    const auto onScreen = [&] {
+        return w.screen()
+            ->grabWindow(w.winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const struct {
+        const char *name;
+        int32_t s;    // the spectrum value of a tick
+        uint32_t all; // or, when not 0, the shade every lamp is set to
+    } frames[] = {{"as designed", 0, 0},
+                  {"full", 84, 0},
+                  {"R 5", 54, 0},
+                  {"R 9", 30, 0},
+                  {"dark", 0, 0},
+                  {"all dim", 0, VoiceShade::Dim},
+                  {"all mid", 0, VoiceShade::Mid},
+                  {"all bright", 0, VoiceShade::Bright},
+                  {"R 2", 72, 0}};
+    for (const auto &frame : frames) {
+        SCOPED_TRACE(frame.name);
+        if (frame.all)
+            rig.lightAllLamps(frame.all);
+        else if (&frame != &frames[0])
+            rig.tickWith(frame.s, frame.s);
+        const QImage want = expected();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return onScreen() == want; }, 5000));
+    }
 }
 
 // What the lamps show for a spectrum value and a level: U unlit, D dim, M mid, B bright, from the outer
