@@ -264,6 +264,10 @@ TEST_F(DesktopBusTest, MediaControlsDriveThePlayerAndTheWindowsAndSoundFollow)
     EXPECT_TRUE(followerSays("Stopped a.wav Playlist"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return signalled.contains("Player.Seeked (int64 0,)"); }, kPatienceMs))
         << signalled.toStdString();
+    // With nothing playing, what the window's own buttons change is still announced.
+    const qsizetype before = followed.size();
+    w.cmdRepeat->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return followed.indexOf("Stopped a.wav None\n", before) >= 0; }, kPatienceMs));
     monitorBus.terminate();
     monitorBus.waitForFinished();
 
