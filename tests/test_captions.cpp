@@ -204,3 +204,51 @@ TEST(Captions, EveryDesignedCaptionOfEveryWindowIsDrawnWholeNearItsOwnSize)
         EXPECT_GT(checked, 0) << w->objectName().toStdString();
     }
 }
+
+// A repaint of part of a caption's box, as when a lamp under it changes, leaves the same pixels as
+// painting the whole window: a part holding ink draws its glyphs, a part without ink may skip them.
+TEST(Captions, RepaintingPartOfACaptionDrawsWhatTheWholeWindowShows)
+{
+    FrmVoice voice;
+    FrmMetar metar;
+    FrmPower power;
+    FrmCtl ctl;
+    for (QWidget *w : {static_cast<QWidget *>(&voice), static_cast<QWidget *>(&metar), static_cast<QWidget *>(&power),
+                       static_cast<QWidget *>(&ctl)}) {
+        for (qreal scale : {1.0, 2.0}) {
+            QImage whole(w->size() * scale, QImage::Format_RGB32);
+            whole.setDevicePixelRatio(scale);
+            w->render(&whole);
+            QImage part(whole.size(), QImage::Format_RGB32);
+            part.setDevicePixelRatio(scale);
+            for (QLabel *label : w->findChildren<QLabel *>()) {
+                if (label->text().isEmpty() || !dynamic_cast<FittedLabel *>(label))
+                    continue;
+                const QRect box(label->mapTo(w, QPoint()), label->size());
+                // Each third of the box across and down, and its one-pixel edges.
+                std::vector<QRect> pieces;
+                for (int i = 0; i < 3; ++i)
+                    for (int j = 0; j < 3; ++j) {
+                        const int x0 = box.left() + box.width() * i / 3, x1 = box.left() + box.width() * (i + 1) / 3;
+                        const int y0 = box.top() + box.height() * j / 3, y1 = box.top() + box.height() * (j + 1) / 3;
+                        pieces.emplace_back(QPoint(x0, y0), QPoint(x1, y1) - QPoint(1, 1));
+                    }
+                pieces.emplace_back(box.topLeft(), QSize(box.width(), 1));
+                pieces.emplace_back(box.bottomLeft(), QSize(box.width(), 1));
+                pieces.emplace_back(box.topLeft(), QSize(1, box.height()));
+                pieces.emplace_back(box.topRight(), QSize(1, box.height()));
+                for (const QRect &piece : pieces) {
+                    if (piece.isEmpty())
+                        continue;
+                    part.fill(Qt::magenta);
+                    w->render(&part, piece.topLeft(), QRegion(piece));
+                    const QRect pixels(piece.topLeft() * scale, piece.size() * scale);
+                    EXPECT_EQ(part.copy(pixels), whole.copy(pixels))
+                        << w->objectName().toStdString() << "." << label->objectName().toStdString() << " at " << scale
+                        << "x, repainting " << piece.x() << "," << piece.y() << " " << piece.width() << "x"
+                        << piece.height();
+                }
+            }
+        }
+    }
+}
