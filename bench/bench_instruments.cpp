@@ -2,6 +2,8 @@
 //   frames <ticks>  steps both windows' timers by hand from a fixed seed, as their intervals interleave,
 //                   and after each step prints a hash of what the X server shows of each window: two builds
 //                   whose lists agree draw the same pixels. VB_FRAMES_DIR=<folder> also keeps every frame.
+//   steps <ticks>   the same steps without looking at the screen, back to back: the CPU of one step's
+//                   lamp changes and repaint, free of the event loop's waiting.
 //   cpu <seconds>   runs the timers as the program does and prints the process's CPU over that time (all
 //                   threads, from the kernel's nanosecond count) and the paint events of each widget.
 //   floor <seconds> the same windows and timers, but the ticks change nothing: the cost of waking alone.
@@ -84,9 +86,10 @@ int main(int argc, char **argv)
     const QStringList args = QCoreApplication::arguments();
     const QString mode = args.value(1);
     const int amount = args.value(2).toInt();
-    if ((mode != QLatin1String("frames") && mode != QLatin1String("cpu") && mode != QLatin1String("floor")) ||
-        amount <= 0) {
-        std::fprintf(stderr, "usage: bench_instruments frames <ticks> | cpu <seconds> | floor <seconds>\n");
+    const QStringList modes = {QStringLiteral("frames"), QStringLiteral("steps"), QStringLiteral("cpu"),
+                               QStringLiteral("floor")};
+    if (!modes.contains(mode) || amount <= 0) {
+        std::fprintf(stderr, "usage: bench_instruments frames|steps <ticks> | cpu|floor <seconds>\n");
         return 2;
     }
 
@@ -106,7 +109,8 @@ int main(int argc, char **argv)
         exposing.exec();
     }
 
-    if (mode == QLatin1String("frames")) {
+    if (mode == QLatin1String("frames") || mode == QLatin1String("steps")) {
+        const bool look = mode == QLatin1String("frames");
         meterC->Form_Load();
         powerC->Form_Load();
         for (DesignTimer *t : {metar.Timer1, metar.Timer2, power.Timer1})
@@ -115,6 +119,7 @@ int main(int argc, char **argv)
         const QString dir = qEnvironmentVariable("VB_FRAMES_DIR");
         // Ticks in the order the intervals bring them: 70 ms for the gauges and the power bars, 120 ms for the arc.
         int at70 = 70, at120 = 120;
+        const double cpu0 = processCpuSeconds();
         for (int step = 0; step < amount; ++step) {
             const int now = std::min(at70, at120);
             if (at70 == now) {
@@ -127,6 +132,8 @@ int main(int argc, char **argv)
                 at120 += 120;
             }
             settle();
+            if (!look)
+                continue;
             const auto keep = [&](const char *name) {
                 return dir.isEmpty() ? QString()
                                      : QDir(dir).filePath(QStringLiteral("%1-%2.png")
@@ -136,6 +143,9 @@ int main(int argc, char **argv)
             std::printf("%d %s %s\n", now, shownHash(metar, keep("metar")).constData(),
                         shownHash(power, keep("power")).constData());
         }
+        if (!look)
+            std::printf("steps: %.1f us of CPU a step over %d steps\n", (processCpuSeconds() - cpu0) * 1e6 / amount,
+                        amount);
         return 0;
     }
 
