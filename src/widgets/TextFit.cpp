@@ -6,11 +6,9 @@
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QImage>
-#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -122,71 +120,20 @@ QFont sevenSegmentFont(double points, int weight, const QString &sample, QSize b
 
 const FittedText &FittedLabel::fitted() const
 {
-    return caption().fit;
-}
-
-const FittedLabel::Caption &FittedLabel::caption() const
-{
     const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
-    const QColor pen = palette().color(foregroundRole());
-    if (box != fittedBox_ || font() != fittedFrom_ || alignment() != fittedAlignment_ || pen != fittedPen_) {
+    if (box != fittedBox_ || font() != fittedFrom_ || alignment() != fittedAlignment_) {
         fitted_.clear();
         fittedBox_ = box;
         fittedFrom_ = font();
         fittedAlignment_ = alignment();
-        fittedPen_ = pen;
     }
     auto it = fitted_.constFind(text());
     if (it == fitted_.constEnd()) {
         if (fitted_.size() >= 64) // a caption that keeps changing (a clock) keeps no more than a few
             fitted_.clear();
-        const FittedText fit = fitText(font(), text(), box, alignment(), false);
-        it = fitted_.insert(text(), Caption{fit, inkOf(fit)});
+        it = fitted_.insert(text(), fitText(font(), text(), box, alignment(), false));
     }
     return *it;
-}
-
-void FittedLabel::drawCaption(QPainter &painter, const FittedText &fit) const
-{
-    painter.setFont(fit.font);
-    painter.translate(fit.shift);
-    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
-    // The fit keeps the ink inside; clipping to the box as well would only draw the glyphs another way.
-    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextDontClip;
-    style()->drawItemText(&painter, box, flags, palette(), isEnabled(), text(), foregroundRole());
-}
-
-QRect FittedLabel::inkOf(const FittedText &fit) const
-{
-    // Drawn as paintEvent draws it, at the scale of the label's screen only: drawing the glyphs at another
-    // scale first changes how the same text is drawn afterwards, by a level here and there. The pixel to
-    // spare covers a rendering at another scale, whose glyphs round a little differently.
-    constexpr int room = 4;
-    const qreal scale = devicePixelRatioF();
-    QImage image((size() + QSize(2 * room, 2 * room)) * scale, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setLayoutDirection(layoutDirection());
-    painter.translate(room, room);
-    drawCaption(painter, fit);
-    painter.end();
-    int left = image.width(), right = -1, top = image.height(), bottom = -1;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(line[x]) != 0) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-    }
-    if (right < 0)
-        return {};
-    const QPoint from(int(std::floor(left / scale)) - room, int(std::floor(top / scale)) - room);
-    const QPoint to(int(std::ceil((right + 1) / scale)) - room - 1, int(std::ceil((bottom + 1) / scale)) - room - 1);
-    return QRect(from, to).adjusted(-1, -1, 1, 1);
 }
 
 QFont FittedLabel::drawnFont() const
@@ -201,11 +148,14 @@ void FittedLabel::paintEvent(QPaintEvent *event)
         QLabel::paintEvent(event);
         return;
     }
-    const Caption &shown = caption();
-    if (!event->region().intersects(shown.ink))
-        return;
     QPainter painter(this);
-    drawCaption(painter, shown.fit);
+    const FittedText &caption = fitted();
+    painter.setFont(caption.font);
+    painter.translate(caption.shift);
+    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
+    // The fit keeps the ink inside; clipping to the box as well would only draw the glyphs another way.
+    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextDontClip;
+    style()->drawItemText(&painter, box, flags, palette(), isEnabled(), text(), foregroundRole());
 }
 
 void growToFitText(QLabel *label)

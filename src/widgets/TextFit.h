@@ -1,14 +1,11 @@
 #pragma once
 
-#include <QColor>
 #include <QFont>
 #include <QHash>
 #include <QLabel>
 #include <QPointF>
 #include <QRect>
 #include <QString>
-
-class QPainter;
 
 // Installed faces stand in for the design's and often run wider or taller. These keep a text whole in
 // the box it was designed for: at the design's size where it fits, otherwise at the largest that does.
@@ -44,23 +41,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    struct Caption {
-        FittedText fit;
-        // Where the caption leaves ink, in the label's coordinates, with a pixel to spare: a repaint
-        // elsewhere in the box (a lamp below its empty part) has no text to draw.
-        QRect ink;
-    };
-    const Caption &caption() const;
-    QRect inkOf(const FittedText &fit) const;
-    void drawCaption(QPainter &painter, const FittedText &fit) const;
-
     // The fit of each caption shown in this box, font and alignment: a readout that steps through a few
     // values works each out once, not on every change.
     mutable QRect fittedBox_;
     mutable QFont fittedFrom_;
     mutable Qt::Alignment fittedAlignment_;
-    mutable QColor fittedPen_;
-    mutable QHash<QString, Caption> fitted_;
+    mutable QHash<QString, FittedText> fitted_;
 };
 
 // Lets a transparent caption grow downwards to its font's line height, where the substitute face
