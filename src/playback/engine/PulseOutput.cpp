@@ -219,11 +219,13 @@ void PulseOutput::noteLatency()
     const int frames = int((usec * uint64_t(rate_) + PA_USEC_PER_SEC / 2) / PA_USEC_PER_SEC);
     recent_[recentCount_ % recent_.size()] = frames;
     ++recentCount_;
-    if (recentCount_ < recent_.size())
+    // A new stream's first answers are told of early: until then the heard position rests on a guess.
+    if (recentCount_ < 5)
         return;
+    const size_t count = std::min(recentCount_, recent_.size());
     std::array<int, 15> sorted = recent_;
-    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-    const int median = sorted[sorted.size() / 2];
+    std::nth_element(sorted.begin(), sorted.begin() + count / 2, sorted.begin() + count);
+    const int median = sorted[count / 2];
     // A change under a millisecond is the answers' own jitter.
     if (std::abs(median - latency_) * 1000 >= rate_) {
         latency_ = median;
