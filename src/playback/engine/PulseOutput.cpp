@@ -37,8 +37,8 @@ public:
     void setIdle(bool idle) override
     {
         if (idle) {
+            disconnect(); // first, so that the connection's thread can no longer put a stand-in in place
             silent_.reset();
-            disconnect();
             return;
         }
         if (loop_ || silent_)
@@ -56,13 +56,20 @@ private:
     void write(size_t bytes);
     void noteLatency();
 
-    static void onContextState(pa_context *, void *self)
+    static void onContextState(pa_context *, void *self) { static_cast<PulseOutput *>(self)->stateChanged(); }
+    static void onStreamState(pa_stream *, void *self) { static_cast<PulseOutput *>(self)->stateChanged(); }
+    // On the connection's thread. A server that goes away while sound plays leaves the track going on at a
+    // device's pace, unheard, as a device that cannot open again does, until the output next goes idle.
+    void stateChanged()
     {
-        pa_threaded_mainloop_signal(static_cast<PulseOutput *>(self)->loop_, 0);
-    }
-    static void onStreamState(pa_stream *, void *self)
-    {
-        pa_threaded_mainloop_signal(static_cast<PulseOutput *>(self)->loop_, 0);
+        pa_threaded_mainloop_signal(loop_, 0);
+        const bool lost = !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+                          (stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)));
+        if (!streaming_ || !lost)
+            return;
+        streaming_ = false;
+        std::fprintf(stderr, "voicebox: the sound server went away, playing silently\n");
+        silent_ = openSilentOutput(rate_, source_);
     }
     static void onTimeout(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self)
     {
@@ -80,7 +87,10 @@ private:
     pa_stream *stream_ = nullptr;
     pa_time_event *timeout_ = nullptr;
     bool timedOut_ = false;
-    std::unique_ptr<Output> silent_; // in the stream's place while the server cannot be reached again
+    bool streaming_ = false; // connected, and not yet lost; under the main loop's lock
+    // In the stream's place while the server cannot be reached: set on the connection's thread, and read
+    // or let go on the engine's only while there is no such thread.
+    std::unique_ptr<Output> silent_;
     // The server's latency after each write, the last few: their median is what the source hears of, so
     // that the moment of one answer does not move the heard position on.
     std::array<int, 15> recent_{};
@@ -150,6 +160,7 @@ bool PulseOutput::connect()
                 pa_threaded_mainloop_wait(loop_);
         }
     }
+    streaming_ = ready;
     pa_threaded_mainloop_unlock(loop_);
     if (!ready)
         disconnect();
@@ -161,6 +172,7 @@ void PulseOutput::disconnect()
     if (!loop_)
         return;
     pa_threaded_mainloop_lock(loop_);
+    streaming_ = false;
     if (stream_) {
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
