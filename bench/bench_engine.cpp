@@ -7,16 +7,26 @@
 //                                       spectrum every 5 ms as the display's tick does;
 //   bench_engine gaps <recording>       counts the gaps (runs of at least 1 ms of digital silence) in a raw
 //                                       16-bit stereo 44.1 kHz recording, between its first and last sound.
+// And one for the controls:
+//   bench_engine controls <tone> <n>    plays a steady tone on the sound device and, n times over, calls
+//                                       play, pause, restart and stop, each once the one before is heard;
+//                                       prints how long each takes from the call to its arrival at the
+//                                       default sink's monitor (read with parec, real-time where allowed).
 #include "playback/engine/Vbmp3Engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <pthread.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -117,6 +127,139 @@ int play(const char *path, int seconds)
     return 0;
 }
 
+// The default sink's monitor, read through parec on a thread of its own: when the sound last began and
+// when it last fell quiet (10 ms without a sample above the threshold, dated from its first quiet sample).
+class MonitorEdges {
+public:
+    MonitorEdges()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        parec_ = ::fork();
+        if (parec_ == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            // Real-time where allowed, so a loaded machine does not date the sound late.
+            ::execlp("chrt", "chrt", "-f", "10", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le",
+                     "--rate=44100", "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
+            ::execlp("parec", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
+                     "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        in_ = ::fdopen(fds[0], "r");
+        thread_ = std::thread([this] {
+            sched_param param{};
+            param.sched_priority = 10;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+            int16_t block[64];
+            size_t got;
+            int quiet = 0;
+            bool loud = false;
+            Clock::time_point quietFrom{};
+            while (in_ && (got = std::fread(block, 2, 64, in_)) > 0) {
+                const auto now = Clock::now();
+                for (size_t i = 0; i < got; ++i) {
+                    const auto at = now - std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(double(got - i) / kRate));
+                    if (std::abs(block[i]) > 1000) {
+                        quiet = 0;
+                        if (!loud) {
+                            loud = true;
+                            std::lock_guard lock(mutex_);
+                            began_ = at;
+                        }
+                    } else if (quiet++ == 0) {
+                        quietFrom = at;
+                    } else if (loud && quiet >= kRate / 100) {
+                        loud = false;
+                        std::lock_guard lock(mutex_);
+                        ended_ = quietFrom;
+                    }
+                }
+            }
+        });
+    }
+    ~MonitorEdges()
+    {
+        if (parec_ > 0) {
+            ::kill(parec_, SIGTERM);
+            ::waitpid(parec_, nullptr, 0);
+        }
+        if (thread_.joinable())
+            thread_.join();
+        if (in_)
+            std::fclose(in_);
+    }
+    // Milliseconds from `since` to the next beginning (or end) of sound heard after it; -1 after 3 s.
+    double after(Clock::time_point since, bool beginning)
+    {
+        for (auto until = since + std::chrono::seconds(3); Clock::now() < until;) {
+            {
+                std::lock_guard lock(mutex_);
+                const Clock::time_point edge = beginning ? began_ : ended_;
+                if (edge > since)
+                    return std::chrono::duration<double, std::milli>(edge - since).count();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return -1;
+    }
+
+private:
+    static constexpr int kRate = 44100;
+    pid_t parec_ = -1;
+    std::FILE *in_ = nullptr;
+    std::thread thread_;
+    std::mutex mutex_;
+    Clock::time_point began_{}, ended_{};
+};
+
+int controls(const char *path, int trials)
+{
+    Vbmp3Engine engine(outputKindFromEnvironment());
+    engine.vbmp3_init();
+    TrackInfo info{};
+    if (!engine.vbmp3_open(path, info)) {
+        std::fprintf(stderr, "bench_engine: %s does not open, error %d\n", path, engine.vbmp3_getLastErrorNo());
+        return 1;
+    }
+    MonitorEdges monitor;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // parec connected, the file decoded ahead
+    const struct {
+        const char *name;
+        void (Vbmp3Engine::*call)();
+        bool sound; // heard as the sound beginning, or else ending
+    } steps[] = {{"play", &Vbmp3Engine::vbmp3_play, true},
+                 {"pause", &Vbmp3Engine::vbmp3_pause, false},
+                 {"restart", &Vbmp3Engine::vbmp3_restart, true},
+                 {"stop", &Vbmp3Engine::vbmp3_stop, false}};
+    std::vector<std::vector<double>> ms(std::size(steps));
+    for (int trial = 0; trial < trials; ++trial) {
+        for (size_t s = 0; s < std::size(steps); ++s) {
+            const auto called = Clock::now();
+            (engine.*steps[s].call)();
+            const double delay = monitor.after(called, steps[s].sound);
+            if (delay >= 0)
+                ms[s].push_back(delay);
+            std::this_thread::sleep_for(std::chrono::milliseconds(steps[s].sound ? 700 : 400));
+        }
+    }
+    engine.vbmp3_free();
+    for (size_t s = 0; s < std::size(steps); ++s) {
+        auto &v = ms[s];
+        std::sort(v.begin(), v.end());
+        if (v.empty())
+            std::printf("%-8s: never heard\n", steps[s].name);
+        else
+            std::printf("%-8s: median %.1f ms, min %.1f ms, max %.1f ms over %zu of %d (call to the monitor)\n",
+                        steps[s].name, v[v.size() / 2], v.front(), v.back(), v.size(), trials);
+    }
+    return 0;
+}
+
 int countGaps(const char *path)
 {
     constexpr int kRate = 44100;
@@ -168,6 +311,8 @@ int main(int argc, char *argv[])
         return play(argv[2], std::atoi(argv[3]));
     if (argc == 3 && std::strcmp(argv[1], "gaps") == 0)
         return countGaps(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "controls") == 0)
+        return controls(argv[2], std::atoi(argv[3]));
     if (!makeFiles()) {
         std::fprintf(stderr, "bench_engine: could not make the 60-minute MP3s (sox and lame needed)\n");
         return 1;

@@ -6,7 +6,8 @@
 //         heard position at the first tick that lights the centre lamps, minus the onset time;
 //   end to end  the same starts seen from outside the engine: when the lamp's pixels change on the X server
 //         (polled there on a connection of its own), minus when the onset is heard at the sound server (its
-//         arrival at the default sink's monitor, read with parec, plus the sink's reported latency).
+//         arrival at the default sink's monitor, read with parec, plus the sink's reported latency). The
+//         observers run real-time where allowed; VB_BENCH_OBSERVERS_ORDINARY=1 leaves them ordinary.
 // Usage: bench_voice <speech.wav or .mp3> [lag trials]. Needs a display (Xvfb will do); sound goes to
 // the default device, or to the silent real-time output with VB_AUDIO_OUTPUT=silent.
 #include "app/App.h"
@@ -30,6 +31,8 @@
 #include <functional>
 #include <mutex>
 #include <numbers>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -134,6 +137,10 @@ public:
             ::dup2(fds[1], 1);
             ::close(fds[0]);
             ::close(fds[1]);
+            // Real-time where allowed, as the threads below: on a loaded machine an observer kept waiting
+            // dates what it sees late, the sound's onset by as much as the lamp's.
+            ::execlp("chrt", "chrt", "-f", "10", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le",
+                     "--rate=44100", "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
             ::execlp("parec", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
                      "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
             ::_exit(127);
@@ -146,6 +153,7 @@ public:
         const QColor dark = bgrColor(VoiceShade::Unlit);
         unlit_ = uint32_t(dark.red()) << 16 | uint32_t(dark.green()) << 8 | uint32_t(dark.blue());
         pixelThread_ = std::thread([this, window, x, y] {
+            observeInRealTime();
             bool seenDark = false;
             while (!quit_) {
                 const uint32_t now = pixel(window, x, y);
@@ -161,6 +169,7 @@ public:
         // Likewise the monitor may still carry the trial before's tone when this one is armed (parec's pipe
         // runs behind on a loaded machine): the onset counts after 10 ms of quiet.
         sinkThread_ = std::thread([this] {
+            observeInRealTime();
             int16_t block[64];
             size_t got;
             int quiet = 0;
@@ -219,6 +228,14 @@ public:
     }
 
 private:
+    static void observeInRealTime()
+    {
+        if (std::getenv("VB_BENCH_OBSERVERS_ORDINARY"))
+            return; // to see what the observers' own waiting does to the figure
+        sched_param param{};
+        param.sched_priority = 10;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    }
     uint32_t pixel(xcb_window_t window, int x, int y)
     {
         auto *reply = xcb_get_image_reply(

@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <pulse/pulseaudio.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -45,6 +48,59 @@ struct CountingSource : SoundSource {
         ++pulls;
     }
 };
+
+// Asks the sound server to end this process's playback streams, as a mixer's user may; true once it has.
+bool killOwnSinkInput()
+{
+    struct Job {
+        pa_mainloop *loop = pa_mainloop_new();
+        pa_context *context = nullptr;
+        std::vector<uint32_t> mine;
+        int pending = 0;
+        bool listed = false, failed = false;
+    } job;
+    job.context = pa_context_new(pa_mainloop_get_api(job.loop), "test");
+    pa_context_connect(job.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    const auto until = [&](auto done) {
+        for (int i = 0; i < 10000 && !done() && !job.failed; ++i)
+            if (pa_mainloop_iterate(job.loop, 1, nullptr) < 0)
+                job.failed = true;
+        return done();
+    };
+    bool ok = until([&] { return pa_context_get_state(job.context) == PA_CONTEXT_READY; });
+    if (ok) {
+        pa_operation_unref(pa_context_get_sink_input_info_list(
+            job.context,
+            [](pa_context *, const pa_sink_input_info *info, int eol, void *self) {
+                auto &j = *static_cast<Job *>(self);
+                if (eol) {
+                    j.listed = true;
+                    return;
+                }
+                const char *pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+                if (pid && std::to_string(::getpid()) == pid)
+                    j.mine.push_back(info->index);
+            },
+            &job));
+        ok = until([&] { return job.listed; }) && !job.mine.empty();
+    }
+    for (const uint32_t index : ok ? job.mine : std::vector<uint32_t>{}) {
+        ++job.pending;
+        pa_operation_unref(pa_context_kill_sink_input(
+            job.context, index,
+            [](pa_context *, int success, void *self) {
+                auto &j = *static_cast<Job *>(self);
+                --j.pending;
+                j.failed = j.failed || !success;
+            },
+            &job));
+    }
+    ok = ok && until([&] { return job.pending == 0; }) && !job.failed;
+    pa_context_disconnect(job.context);
+    pa_context_unref(job.context);
+    pa_mainloop_free(job.loop);
+    return ok;
+}
 
 // The process's threads once any that are on their way out have gone: a sound library may end a helper
 // thread of its own a moment after its device is closed. A thread left for good still counts.
@@ -195,6 +251,25 @@ TEST(EngineLifetime, PlayingGoesOnWhenTheDeviceCannotOpenAgain)
     const int64_t idlePulls = source.pulls;
     output->setIdle(false);
     EXPECT_TRUE(waitUntil([&] { return source.pulls > idlePulls + 2; }));
+}
+
+// The server ends the stream while it plays (as when its sink input is killed): the track goes on at a
+// device's pace, unheard, rather than standing still until the next pause.
+TEST(EngineLifetime, PlayingGoesOnWhenTheServerEndsTheStream)
+{
+    if (!std::getenv("VB_PULSE_SINK"))
+        GTEST_SKIP() << "no PulseAudio sink (VB_PULSE_SINK unset)";
+    CountingSource source;
+    const std::unique_ptr<Output> output = openOutput(44100, source, OutputKind::Automatic);
+    ASSERT_TRUE(waitUntil([&] { return source.pulls > 1; }));
+    ASSERT_TRUE(killOwnSinkInput()) << "the server did not end this process's stream";
+    const int64_t killedAt = source.pulls;
+    EXPECT_TRUE(waitUntil([&] { return source.pulls > killedAt + 3; })) << "nothing pulled after the stream ended";
+    // Going idle lets the stand-in go; playing again, it pulls again.
+    output->setIdle(true);
+    output->setIdle(false);
+    const int64_t resumed = source.pulls;
+    EXPECT_TRUE(waitUntil([&] { return source.pulls > resumed + 2; }));
 }
 
 // With no sound device at all the program still plays, through the silent output: the state and the

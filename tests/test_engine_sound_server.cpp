@@ -132,7 +132,7 @@ TEST(EngineSoundServer, HeardPositionNeverGoesBackAcrossPauseAndStart)
     engine.vbmp3_free();
 }
 
-// SDL cannot say what the server queues behind the period it pulls: the output asks the server.
+// The output learns from the server how long its sound waits there, and tells the engine.
 TEST(EngineSoundServer, OutputLearnsItsLatencyFromTheServer)
 {
     const char *sink = std::getenv("VB_PULSE_SINK");

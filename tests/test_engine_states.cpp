@@ -121,6 +121,57 @@ TEST_F(EngineByHand, HeardPositionFollowsAMeasuredLatency)
     EXPECT_EQ(heardFrame(), 4410 + kLatency / 2 + 100);
 }
 
+// An output that drops what it still holds when it goes idle, as a sound server's stream does: the pause
+// is heard at once, so the position stays at the frame heard then, and play goes on from that frame.
+TEST(EngineOnADroppingOutput, PauseResumesFromTheFrameHeard)
+{
+    constexpr int kRate = 44100, kLatency = 512;
+    const Wave wave{.rate = kRate, .seconds = 0.5};
+    const std::vector<float> samples = samplesOf(wave);
+    ManualSound sound(kLatency, /*dropsQueued=*/true);
+    Vbmp3Engine engine(sound.opener(), sound.clock());
+    engine.vbmp3_init();
+    TrackInfo info{};
+    ASSERT_TRUE(engine.vbmp3_open(Files::get().wav("dropping.wav", wave), info));
+    const auto heardFrame = [&] { return std::llround(engine.heardSeconds() * kRate); };
+    const auto framesAfterPull = [&](double frames) {
+        sound.moveTo(sound.lastPull() + std::chrono::duration_cast<ManualSound::Clock::duration>(
+                                            std::chrono::duration<double>((frames + 0.5) / kRate)));
+    };
+    engine.vbmp3_play();
+    ASSERT_TRUE(waitUntil([&] {
+        for (int i = 0; i < 4096 && heardFrame() < 4410; ++i)
+            sound.pull(1);
+        return heardFrame() >= 4410;
+    }));
+    framesAfterPull(100);
+    ASSERT_EQ(heardFrame(), 4510);
+
+    engine.vbmp3_pause();
+    ASSERT_TRUE(waitUntil([&] { return sound.idle(); }));
+    framesAfterPull(kLatency * 4);
+    EXPECT_EQ(heardFrame(), 4510) << "the position moved on over sound that was dropped";
+
+    engine.vbmp3_restart();
+    ASSERT_TRUE(waitUntil([&] { return !sound.idle(); }));
+    std::vector<float> pulled;
+    ASSERT_TRUE(sound.pull(64, &pulled));
+    for (int i = 0; i < 64; ++i)
+        ASSERT_NEAR(pulled[size_t(2 * i)], samples[size_t(4510 + i)], 1e-4) << "frame " << 4510 + i;
+    // Those frames are heard a buffer after their pull; until then the position stands.
+    EXPECT_EQ(heardFrame(), 4510);
+    framesAfterPull(kLatency - 64 + 10);
+    EXPECT_EQ(heardFrame(), 4510 + 10);
+
+    // Played again before the worker came to the pause, the output still lets go of what it held.
+    const int idled = sound.timesIdled();
+    engine.vbmp3_pause();
+    engine.vbmp3_restart();
+    EXPECT_TRUE(waitUntil([&] { return sound.timesIdled() > idled && !sound.idle(); }));
+    EXPECT_EQ(stateOf(engine), PlayStatePlaying);
+    engine.vbmp3_free();
+}
+
 TEST_F(EngineByHand, OutputIdlesWhileNothingPlays)
 {
     const std::string path = Files::get().wav("idle.wav", Wave{.rate = kRate, .seconds = 0.3});

@@ -10,6 +10,8 @@ struct ManualSound::Shared {
     std::mutex mutex;
     SoundSource *source = nullptr; // the open output's
     std::atomic<bool> idle{false}; // what the engine last told it
+    std::atomic<int> timesIdled{0};
+    bool dropsQueued = false;
     Clock::time_point lastPull{};
 };
 
@@ -27,16 +29,23 @@ public:
         shared_->source = nullptr;
     }
     int latencyFrames() const override { return shared_->latency; }
-    void setIdle(bool idle) override { shared_->idle = idle; }
+    void setIdle(bool idle) override
+    {
+        shared_->idle = idle;
+        if (idle)
+            ++shared_->timesIdled;
+    }
+    bool dropsQueuedWhenIdle() const override { return shared_->dropsQueued; }
 
 private:
     std::shared_ptr<ManualSound::Shared> shared_;
 };
 } // namespace
 
-ManualSound::ManualSound(int latencyFrames) : shared_(std::make_shared<Shared>())
+ManualSound::ManualSound(int latencyFrames, bool dropsQueued) : shared_(std::make_shared<Shared>())
 {
     shared_->latency = latencyFrames;
+    shared_->dropsQueued = dropsQueued;
 }
 
 OutputOpener ManualSound::opener() const
@@ -49,7 +58,7 @@ Vbmp3Engine::Now ManualSound::clock() const
     return [shared = shared_] { return Clock::time_point(Clock::duration(shared->ticks.load())); };
 }
 
-bool ManualSound::pull(int frames)
+bool ManualSound::pull(int frames, std::vector<float> *into)
 {
     std::vector<float> buffer(size_t(frames) * 2);
     std::lock_guard lock(shared_->mutex);
@@ -57,6 +66,8 @@ bool ManualSound::pull(int frames)
         return false;
     shared_->lastPull = now();
     shared_->source->pull(buffer.data(), frames);
+    if (into)
+        into->swap(buffer);
     return true;
 }
 
@@ -71,6 +82,11 @@ void ManualSound::measureLatency(int frames)
 bool ManualSound::idle() const
 {
     return shared_->idle;
+}
+
+int ManualSound::timesIdled() const
+{
+    return shared_->timesIdled;
 }
 
 ManualSound::Clock::time_point ManualSound::now() const

@@ -1,6 +1,6 @@
 #include "Output.h"
 
-#include "PulseLatency.h"
+#include "PulseOutput.h"
 
 #include <SDL.h>
 #include <algorithm>
@@ -118,9 +118,10 @@ public:
             return openWith(rate, source);
         for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
             const std::string name = SDL_GetAudioDriver(i);
-            // The sound servers, and ALSA where there is a card: the others (sndio, OSS) and ALSA without a
+            // PipeWire, and ALSA where there is a card: the others (sndio, OSS) and ALSA without a
             // card only print errors of their own, and the silent drivers are ours to replace.
-            if (name != "pulseaudio" && name != "pipewire" && !(name == "alsa" && hasSoundCard()))
+            // PulseAudio has been tried already, without SDL.
+            if (name != "pipewire" && !(name == "alsa" && hasSoundCard()))
                 continue;
             SDL_SetHint(SDL_HINT_AUDIODRIVER, name.c_str());
             auto output = openWith(rate, source);
@@ -136,14 +137,6 @@ public:
     ~SdlOutput() override
     {
         silent_.reset();
-        if (measurer_.joinable()) {
-            {
-                std::lock_guard lock(measureMutex_);
-                quit_ = true;
-            }
-            measureWake_.notify_all();
-            measurer_.join();
-        }
         if (device_ != 0)
             SDL_CloseAudioDevice(device_);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -156,15 +149,6 @@ public:
     // thread and the device's connection to the sound server; it opens again, as it was, to play.
     void setIdle(bool idle) override
     {
-        pullsSinceResumed_ = 0;
-        {
-            // Going idle waits for the measurer to let its server connection go.
-            std::unique_lock lock(measureMutex_);
-            idle_ = idle;
-            measureWake_.notify_all();
-            if (idle)
-                measureDone_.wait(lock, [this] { return !measuring_; });
-        }
         if (idle) {
             silent_.reset();
             if (device_ != 0)
@@ -183,7 +167,7 @@ public:
         // The sound server went away while nothing played. The track goes on at a device's pace, unheard, as
         // it does with no device at all, rather than standing still; the next play tries the device again.
         std::fprintf(stderr, "voicebox: the sound device did not open again, playing silently: %s\n", SDL_GetError());
-        silent_ = std::make_unique<SilentOutput>(rate_, source_);
+        silent_ = openSilentOutput(rate_, source_);
     }
 
 private:
@@ -226,8 +210,6 @@ private:
         output->rate_ = have.freq;
         output->latency_ = have.samples + queuedBehindDriver(have.samples);
         SDL_PauseAudioDevice(output->device_, 0);
-        if (onPulseAudio())
-            output->measurer_ = std::thread([self = output.get()] { self->measure(); });
         return output;
     }
     static void callback(void *self, Uint8 *stream, int bytes)
@@ -236,96 +218,15 @@ private:
         (void)realTime;
         auto &output = *static_cast<SdlOutput *>(self);
         output.source_.pull(reinterpret_cast<float *>(stream), bytes / int(2 * sizeof(float)));
-        output.lastPull_ = Clock::now().time_since_epoch().count();
-        ++output.pullsSinceResumed_;
     }
-
-    // What the server queues behind a period depends on the server, its sink and the other streams on it,
-    // so where it is PulseAudio it is asked: a round of answers once the stream has settled, and again
-    // every few seconds, as a sink's latency follows the streams it plays. Each answer is taken at a known
-    // time after a pull, so the frames the heard position moves on by until then are counted back in. SDL
-    // hands a period to the server in pieces as the server asks for them, and what it still holds is not
-    // counted in the answer: so an answer falls short by that much, and the round's largest one, taken
-    // when SDL had handed over the whole period, is the latency.
-    // The server is asked over a connection of the measurer's own, held only while the device plays, so an
-    // idle program keeps nothing open on the server.
-    void measure()
-    {
-        using namespace std::chrono_literals;
-        std::unique_lock lock(measureMutex_);
-        while (!quit_) {
-            measureWake_.wait(lock, [this] { return quit_ || !idle_; });
-            if (quit_)
-                break;
-            measuring_ = true;
-            lock.unlock();
-            {
-                PulseLatency server(500ms);
-                lock.lock();
-                if (server.connected())
-                    measureWhilePlaying(server, lock);
-                lock.unlock();
-            }
-            lock.lock();
-            measuring_ = false;
-            measureDone_.notify_all();
-            // A server that did not answer is tried again at the next play, not before.
-            measureWake_.wait(lock, [this] { return quit_ || idle_; });
-        }
-    }
-
-    // Rounds of answers until the device goes idle; called and returns with lock held.
-    void measureWhilePlaying(PulseLatency &server, std::unique_lock<std::mutex> &lock)
-    {
-        using namespace std::chrono_literals;
-        const auto periodTime = std::chrono::duration<double>(double(period_) / rate_);
-        const auto stop = [this] { return quit_ || idle_; };
-        while (!stop()) {
-            std::vector<int> frames;
-            for (int i = 0; i < kAnswers && !stop(); ++i) {
-                lock.unlock();
-                const bool settled = pullsSinceResumed_ >= kSettledPulls;
-                const auto answer = settled ? server.ask(200ms) : std::nullopt;
-                const auto pulled = Clock::time_point(Clock::duration(lastPull_.load()));
-                lock.lock();
-                // An answer slow in coming, or one a pull overtook, cannot be placed against the pull.
-                if (answer && answer->roundTrip < 2ms && answer->at >= pulled && answer->at - pulled < periodTime) {
-                    const double seconds = std::chrono::duration<double>(answer->queued).count() +
-                                           std::chrono::duration<double>(answer->at - pulled).count();
-                    frames.push_back(int(seconds * rate_ + 0.5));
-                }
-                measureWake_.wait_for(lock, kAnswerSpacing, stop);
-            }
-            if (int(frames.size()) > kAnswers / 2) {
-                const int measured = std::clamp(*std::max_element(frames.begin(), frames.end()), period_, rate_);
-                if (measured != latency_.exchange(measured))
-                    source_.latencyMeasured(measured);
-            }
-            measureWake_.wait_for(lock, int(frames.size()) > kAnswers / 2 ? 5000ms : 250ms, stop);
-        }
-    }
-
-    using Clock = std::chrono::steady_clock;
-    static constexpr int kAnswers = 12;
-    // Not a multiple of any period, so that the answers fall at every point of one.
-    static constexpr std::chrono::milliseconds kAnswerSpacing{17};
-    static constexpr int kSettledPulls = 20;
 
     SoundSource &source_;
     SDL_AudioSpec want_{};
     SDL_AudioDeviceID device_ = 0;
-    std::unique_ptr<SilentOutput> silent_; // in the device's place while it cannot be opened again
+    std::unique_ptr<Output> silent_; // in the device's place while it cannot be opened again
     int period_ = 0;
     int rate_ = 0;
-    std::atomic<int> latency_{0};
-    std::atomic<Clock::rep> lastPull_{0};
-    std::atomic<int> pullsSinceResumed_{0};
-    bool idle_ = false; // guarded by measureMutex_
-    std::mutex measureMutex_;
-    std::condition_variable measureWake_, measureDone_;
-    bool measuring_ = false;
-    bool quit_ = false;
-    std::thread measurer_;
+    int latency_ = 0;
 };
 } // namespace
 
@@ -340,9 +241,20 @@ int periodFramesFor(int rate)
     return rate <= 48000 ? 2048 : 4096;
 }
 
+std::unique_ptr<Output> openSilentOutput(int rate, SoundSource &source)
+{
+    return std::make_unique<SilentOutput>(rate, source);
+}
+
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind)
 {
     if (kind == OutputKind::Automatic) {
+        // A PulseAudio server is spoken to directly, so that it can be asked to hold more than SDL asks it
+        // to; SDL stays for every other driver, and for a driver named by the user.
+        const char *driver = std::getenv("SDL_AUDIODRIVER");
+        if (!driver || !*driver || std::strcmp(driver, "pulseaudio") == 0)
+            if (auto stream = openPulseOutput(rate, source))
+                return stream;
         if (auto device = SdlOutput::open(rate, source))
             return device;
         static std::atomic<bool> told{false};

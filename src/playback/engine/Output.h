@@ -24,6 +24,8 @@ public:
     // While idle nothing is pulled and the output may let its device go, so that a program with nothing
     // to play does not wake to pass on silence; false takes it up again. Called on the engine's worker.
     virtual void setIdle(bool) {}
+    // Whether going idle drops the frames pulled and not yet heard, rather than playing them out.
+    virtual bool dropsQueuedWhenIdle() const { return false; }
 };
 
 enum class OutputKind {
@@ -34,12 +36,15 @@ enum class OutputKind {
 // The output chosen by VB_AUDIO_OUTPUT=silent, otherwise Automatic.
 OutputKind outputKindFromEnvironment();
 
-// Device period in frames: 2048 up to 48 kHz (46 ms at 44.1 kHz), 4096 above. On PulseAudio the server
-// keeps about as much again, and a loaded machine that holds the server up for longer than that is heard
-// as a gap: at 1024 frames there were three times as many under stress-ng as at 2048.
+// Device period in frames: 2048 up to 48 kHz (46 ms at 44.1 kHz), 4096 above. Through SDL a server keeps
+// about as much again, and a loaded machine that holds the server up for longer than that is heard as a
+// gap: at 1024 frames there were three times as many under stress-ng as at 2048.
 int periodFramesFor(int rate);
 
+// A PulseAudio server's own stream where there is one (see PulseOutput.h), otherwise SDL's device, otherwise
+// the silent output.
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind);
+std::unique_ptr<Output> openSilentOutput(int rate, SoundSource &source);
 
 // Opens the output for a track's rate; the engine calls it on its worker thread.
 using OutputOpener = std::function<std::unique_ptr<Output>(int rate, SoundSource &source)>;

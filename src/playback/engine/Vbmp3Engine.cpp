@@ -118,9 +118,17 @@ void Vbmp3Engine::vbmp3_pause()
 {
     {
         std::lock_guard lock(mutex_);
-        finishIfHeardLocked(now_());
-        if (state_ == PlayStatePlaying)
+        const auto now = now_();
+        finishIfHeardLocked(now);
+        if (state_ == PlayStatePlaying) {
             state_ = PlayStatePaused;
+            if (outputDropsQueued_) {
+                // What the output still holds is dropped rather than heard after the pause: play goes on
+                // from the frame being heard now, which the heard position then stays at.
+                consumed_ = heardFrameLocked(now);
+                dropPending_ = true;
+            }
+        }
     }
     wake_.notify_all(); // the output may go idle
 }
@@ -397,6 +405,7 @@ void Vbmp3Engine::installDecoder(std::unique_ptr<Decoder> decoder, std::unique_l
     hop_ = window / 2;
     rate_ = rate;
     latency_ = output_ ? output_->latencyFrames() : 0;
+    outputDropsQueued_ = output_ && output_->dropsQueuedWhenIdle();
     pulledAt_ = now_();
     lock.unlock();
     // The old buffers, freed outside the lock.
@@ -473,6 +482,7 @@ void Vbmp3Engine::run()
         if (output_ && outputIdle_ != outputIdleWantedLocked()) {
             // Opening or closing a device takes the output's thread, which takes the lock: not under it.
             outputIdle_ = !outputIdle_;
+            dropPending_ = false;
             const bool idle = outputIdle_;
             lock.unlock();
             output_->setIdle(idle);

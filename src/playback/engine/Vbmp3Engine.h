@@ -63,7 +63,9 @@ private:
     void installDecoder(std::unique_ptr<Decoder> decoder, std::unique_lock<PiMutex> &lock);
     int64_t heardFrameLocked(Clock::time_point now) const;
     void finishIfHeardLocked(Clock::time_point now);
-    bool outputIdleWantedLocked() const { return state_ != PlayStatePlaying; }
+    // On the worker. A pause with an output that drops what it holds takes it idle, even if play goes on
+    // before the worker comes to it, so that nothing pulled before the pause is heard twice.
+    bool outputIdleWantedLocked() const { return state_ != PlayStatePlaying || (dropPending_ && !outputIdle_); }
     void analyseDecoded(std::unique_lock<PiMutex> &lock);
     double voiceEnergyBeforeLocked(int64_t frame, int channel) const;
     void analyseOnCaller(int64_t heard, int rate, std::array<float, kSpectrumSize> &left,
@@ -102,6 +104,8 @@ private:
     Clock::time_point pulledAt_{};   // when consumed_ last moved
     mutable int64_t heardSoFar_ = 0; // the furthest frame reported heard since the last rewind
     int64_t starvedFrames_ = 0;
+    bool outputDropsQueued_ = false; // see Output::dropsQueuedWhenIdle
+    bool dropPending_ = false;       // paused, and the output has not yet let go of what it held
 
     // The worker's analysis, read by the caller under the lock. voiceEnergy_ holds, for each frame in the
     // ring and each side, the sum of squares of the voice band over every frame before it.
