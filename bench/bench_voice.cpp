@@ -1,6 +1,7 @@
 // Prints two figures of the playback tick with the real engine, inside the whole program's windows:
 //   tick  the cost of one VoiceAnimation::Timer1_Timer call while a speech track plays, driven directly
-//         every 5 ms (the repaint it asks for is timed apart, as the event loop runs it later);
+//         every 5 ms (the repaint it asks for is timed apart, as the event loop runs it later), and how
+//         many of those ticks change lamps, and how many lamps;
 //   lag   how far the centre lamps light behind a sound's onset: a fixture of silence and then a
 //         -10 dBFS 1 kHz tone at a known sample plays with the 5 ms timer running as in use; the engine's
 //         heard position at the first tick that lights the centre lamps, minus the onset time;
@@ -322,6 +323,7 @@ int main(int argc, char *argv[])
     runFor(300);
     std::vector<double> tickUs, paintUs;
     int changed = 0;
+    long lampsChanged = 0;
     auto frame = [&w] {
         std::vector<uint32_t> colours;
         for (int a = 1; a <= 6; ++a)
@@ -339,8 +341,11 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents(); // the repaints the tick asked for
         const auto t2 = Clock::now();
         tickUs.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
-        if (frame() != before) {
+        const auto after = frame();
+        if (after != before) {
             ++changed;
+            for (size_t i = 0; i < after.size(); ++i)
+                lampsChanged += after[i] != before[i];
             paintUs.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
         }
         next += std::chrono::milliseconds(5);
@@ -350,6 +355,8 @@ int main(int argc, char *argv[])
                 "their repaint in the event loop: median %.1f us)\n",
                 percentile(tickUs, 0.5), percentile(tickUs, 0.9), percentile(tickUs, 1.0), tickUs.size(), changed,
                 paintUs.empty() ? 0.0 : percentile(paintUs, 0.5));
+    std::printf("lamp changes: %d of %zu ticks changed lamps, %ld lamps in all (%.2f a changing tick)\n", changed,
+                tickUs.size(), lampsChanged, changed ? double(lampsChanged) / changed : 0.0);
     transport.cmdStop_Click();
 
     // ---- lag of the centre lamps behind the heard onset -------------------------------------------
