@@ -12,6 +12,7 @@
 //                                       play, pause, restart and stop, each once the one before is heard;
 //                                       prints how long each takes from the call to its arrival at the
 //                                       default sink's monitor (read with parec, real-time where allowed).
+#include "BenchTools.h"
 #include "playback/engine/Vbmp3Engine.h"
 
 #include <algorithm>
@@ -92,16 +93,6 @@ bool makeFiles()
     return true;
 }
 
-// Drops the page cache, so the next open reads the disk; false where this process may not.
-bool dropPageCache()
-{
-    ::sync();
-    std::ofstream control("/proc/sys/vm/drop_caches");
-    control << "3\n";
-    control.close();
-    return bool(control);
-}
-
 int play(const char *path, int seconds)
 {
     Vbmp3Engine engine(outputKindFromEnvironment());
@@ -133,23 +124,7 @@ class MonitorEdges {
 public:
     MonitorEdges()
     {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        parec_ = ::fork();
-        if (parec_ == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            // Real-time where allowed, so a loaded machine does not date the sound late.
-            ::execlp("chrt", "chrt", "-f", "10", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le",
-                     "--rate=44100", "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
-            ::execlp("parec", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
-                     "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        in_ = ::fdopen(fds[0], "r");
+        in_ = startMonitorRecorder(parec_);
         thread_ = std::thread([this] {
             sched_param param{};
             param.sched_priority = 10;

@@ -11,6 +11,7 @@
 //         observers run real-time where allowed; VB_BENCH_OBSERVERS_ORDINARY=1 leaves them ordinary.
 // Usage: bench_voice <speech.wav or .mp3> [lag trials]. Needs a display (Xvfb will do); sound goes to
 // the default device, or to the silent real-time output with VB_AUDIO_OUTPUT=silent.
+#include "BenchTools.h"
 #include "app/App.h"
 #include "playback/engine/Vbmp3Engine.h"
 #include "widgets/Colors.h"
@@ -130,24 +131,9 @@ public:
         x_ = xcb_connect(nullptr, nullptr);
         if (xcb_connection_has_error(x_))
             return;
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        parec_ = ::fork();
-        if (parec_ == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            // Real-time where allowed, as the threads below: on a loaded machine an observer kept waiting
-            // dates what it sees late, the sound's onset by as much as the lamp's.
-            ::execlp("chrt", "chrt", "-f", "10", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le",
-                     "--rate=44100", "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
-            ::execlp("parec", "parec", "-d", "@DEFAULT_MONITOR@", "--raw", "--format=s16le", "--rate=44100",
-                     "--channels=1", "--latency-msec=2", static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        sink_ = ::fdopen(fds[0], "r");
+        // Real-time where allowed, as the threads below: on a loaded machine an observer kept waiting dates
+        // what it sees late, the sound's onset by as much as the lamp's.
+        sink_ = startMonitorRecorder(parec_);
         if (parec_ < 0 || !sink_)
             return;
         // A trial's lamp may still be lit from the one before: it counts once it has been seen dark.

@@ -3,25 +3,16 @@
 // second, and the least the lamps need from it: a voice-band level for each channel (one band-pass
 // biquad and a sum of squares a sample). The sound goes nowhere. Prints its own CPU (user + system) over the measured
 // seconds, after 2 s. Usage: floor_decode <mp3 file> <seconds>
+#include "BenchTools.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mpg123.h>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
-
-namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -9,6 +9,7 @@
 //                                             same reads cut to 4 kB each (a few frames at each place
 //                                             looked at); the medians of each
 // Dropping the page cache needs root; without it the figures are of warm reads, and say so.
+#include "BenchTools.h"
 #include "playback/engine/Vbmp3Engine.h"
 
 #include <algorithm>
@@ -32,15 +33,6 @@ struct Read {
     int64_t length;
 };
 using Opening = std::vector<Read>; // the reads made through one descriptor, in order
-
-bool dropPageCache()
-{
-    ::sync();
-    std::ofstream control("/proc/sys/vm/drop_caches");
-    control << "3\n";
-    control.close();
-    return bool(control);
-}
 
 double ms(Clock::time_point since)
 {

@@ -3,6 +3,8 @@
 // on the sound server, and a callback that only copies. Prints its own CPU (user + system, all threads)
 // over the measured seconds, after 2 s of settling.
 // Usage: floor_output <sound file> <seconds>
+#include "BenchTools.h"
+
 #include <SDL.h>
 #include <algorithm>
 #include <atomic>
@@ -11,18 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <sndfile.h>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
 namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Track {
     std::vector<float> frames; // interleaved stereo

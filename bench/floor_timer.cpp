@@ -6,6 +6,8 @@
 // often, as the program's lamps change while speech plays.
 // Prints its own CPU (user + system, all threads) over the measured seconds, after 2 s of settling.
 // Usage: floor_timer <seconds> <W>x<H>,<W>x<H>,... idle | tick | lamps <share of ticks changing> <lamps a tick>
+#include "BenchTools.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QPaintEvent>
@@ -17,18 +19,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sys/resource.h>
 #include <time.h>
 #include <vector>
 
 namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double wallSeconds()
 {
