@@ -93,15 +93,22 @@ bool makeFiles()
     return true;
 }
 
+// Starts the engine and opens path into info; false, said, when it does not open.
+bool openEngine(Vbmp3Engine &engine, const char *path, TrackInfo &info)
+{
+    engine.vbmp3_init();
+    if (engine.vbmp3_open(path, info))
+        return true;
+    std::fprintf(stderr, "bench_engine: %s does not open, error %d\n", path, engine.vbmp3_getLastErrorNo());
+    return false;
+}
+
 int play(const char *path, int seconds)
 {
     Vbmp3Engine engine(outputKindFromEnvironment());
-    engine.vbmp3_init();
     TrackInfo info{};
-    if (!engine.vbmp3_open(path, info)) {
-        std::fprintf(stderr, "bench_engine: %s does not open, error %d\n", path, engine.vbmp3_getLastErrorNo());
+    if (!openEngine(engine, path, info))
         return 1;
-    }
     engine.vbmp3_play();
     int32_t first[kSpectrumSize], second[kSpectrumSize];
     int32_t elapsed = 0;
@@ -195,12 +202,9 @@ private:
 int controls(const char *path, int trials)
 {
     Vbmp3Engine engine(outputKindFromEnvironment());
-    engine.vbmp3_init();
     TrackInfo info{};
-    if (!engine.vbmp3_open(path, info)) {
-        std::fprintf(stderr, "bench_engine: %s does not open, error %d\n", path, engine.vbmp3_getLastErrorNo());
+    if (!openEngine(engine, path, info))
         return 1;
-    }
     MonitorEdges monitor;
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // parec connected, the file decoded ahead
     const struct {

@@ -97,17 +97,6 @@ int queuedBehindDriver(int periodFrames)
     return onPulseAudio() ? periodFrames * 3 / 4 : 0;
 }
 
-// SDL gives its audio thread the highest ordinary priority. Where the system allows it (root, or a raised
-// RLIMIT_RTPRIO) the thread runs round-robin real-time instead, below the sound server's own threads, so that
-// on a loaded machine it is not kept waiting behind ordinary threads; together with the engine's lock,
-// which lends its holder the priority of the thread waiting for it, a period is never late for long.
-bool raiseToRealTime()
-{
-    sched_param param{};
-    param.sched_priority = std::max(sched_get_priority_min(SCHED_RR), 4);
-    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
-}
-
 class SdlOutput : public Output {
 public:
     static std::unique_ptr<SdlOutput> open(int rate, SoundSource &source)
@@ -234,6 +223,13 @@ OutputKind outputKindFromEnvironment()
 {
     const char *value = std::getenv("VB_AUDIO_OUTPUT");
     return value && std::strcmp(value, "silent") == 0 ? OutputKind::Silent : OutputKind::Automatic;
+}
+
+bool raiseToRealTime()
+{
+    sched_param param{};
+    param.sched_priority = std::max(sched_get_priority_min(SCHED_RR), 4);
+    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
 }
 
 int periodFramesFor(int rate)

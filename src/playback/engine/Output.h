@@ -41,6 +41,13 @@ OutputKind outputKindFromEnvironment();
 // gap: at 1024 frames there were three times as many under stress-ng as at 2048.
 int periodFramesFor(int rate);
 
+// Called on an output's own thread. SDL gives its audio thread the highest ordinary priority; where the
+// system allows it (root, or a raised RLIMIT_RTPRIO) the thread runs round-robin real-time instead, below the
+// sound server's own threads, so that on a loaded machine it is not kept waiting behind ordinary threads.
+// Together with the engine's lock, which lends its holder the priority of the thread waiting for it, a
+// period is never late for long. False where the system does not allow it.
+bool raiseToRealTime();
+
 // A PulseAudio server's own stream where there is one (see PulseOutput.h), otherwise SDL's device, otherwise
 // the silent output.
 std::unique_ptr<Output> openOutput(int rate, SoundSource &source, OutputKind kind);

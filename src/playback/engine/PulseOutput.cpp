@@ -5,21 +5,11 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <pthread.h>
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
-#include <sched.h>
 
 namespace {
 constexpr pa_usec_t kConnectTimeout = 2 * PA_USEC_PER_SEC;
-
-// As SDL's thread was: round-robin real-time where the system allows it, below the server's own threads.
-bool raiseToRealTime()
-{
-    sched_param param{};
-    param.sched_priority = std::max(sched_get_priority_min(SCHED_RR), 4);
-    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
-}
 
 class PulseOutput : public Output {
 public:
