@@ -3,7 +3,42 @@
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+// A test that hangs is ended by the test runner without a word of where it stood. Shortly before that, this
+// prints every thread's stack (with elfutils' eu-stack, where installed) and ends the test as failed.
+void reportHangAfter(int seconds)
+{
+    // The test's own error output, kept aside: a test may have it captured when it hangs.
+    const int out = dup(STDERR_FILENO);
+    std::thread([seconds, out] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        dprintf(out, "test still running after %d s; the stack of every thread:\n", seconds);
+        const std::string pid = std::to_string(getpid());
+        prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY); // where only a parent may look into its children
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+            execlp("eu-stack", "eu-stack", "-i", "-p", pid.c_str(), static_cast<char *>(nullptr));
+            dprintf(out, "(eu-stack is not installed)\n");
+            _exit(127);
+        }
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+        _exit(124);
+    }).detach();
+}
+} // namespace
 
 // Every test binary gets a QApplication; without a display the windows render offscreen.
 int main(int argc, char **argv)
@@ -23,6 +58,8 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsEmpty("VB_SESSION_BUS"))
         qputenv("DBUS_SESSION_BUS_ADDRESS", qgetenv("VB_SESSION_BUS"));
 #endif
+    if (const int seconds = qEnvironmentVariableIntValue("VB_TEST_HANG_SECONDS"); seconds > 0)
+        reportHangAfter(seconds);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     installFontSubstitutions();
