@@ -166,8 +166,18 @@ TEST_F(DesktopBusTest, MediaControlsDriveThePlayerAndTheWindowsAndSoundFollow)
     QByteArray followed;
     QObject::connect(&follower, &QProcess::readyReadStandardOutput,
                      [&] { followed += follower.readAllStandardOutput(); });
-    auto followerSays = [&](const char *line) {
-        return QTest::qWaitFor([&] { return followed.contains(QByteArray(line) + '\n'); }, kPatienceMs);
+    // Each line is looked for after the one found before it, so that an earlier announcement cannot meet a
+    // later check.
+    qsizetype heardUpTo = 0;
+    auto followerSays = [&](const QByteArray &line) {
+        return QTest::qWaitFor(
+            [&] {
+                const qsizetype at = followed.indexOf(line + '\n', heardUpTo);
+                if (at >= 0)
+                    heardUpTo = at + line.size() + 1;
+                return at >= 0;
+            },
+            kPatienceMs);
     };
 
     // The bus's signals as a desktop sees them.
@@ -229,12 +239,14 @@ TEST_F(DesktopBusTest, MediaControlsDriveThePlayerAndTheWindowsAndSoundFollow)
         EXPECT_EQ(w.lblRepeat->isVisible(), l.repeat) << l.status;
         EXPECT_EQ(rig.state().RepeatOn, l.repeat ? 1 : 0) << l.status;
         EXPECT_EQ(playerctl({QStringLiteral("loop")}), QString::fromLatin1(l.status));
+        EXPECT_TRUE(followerSays(QByteArray("Playing a.wav ") + l.status));
     }
     EXPECT_TRUE(hears(440)); // the play mode changed nothing that plays
 
     // The window's own buttons: the bus reads what they set and announces it.
     w.cmdRepeat->click();
     EXPECT_EQ(playerctl({QStringLiteral("loop")}), QStringLiteral("None"));
+    EXPECT_TRUE(followerSays("Playing a.wav None"));
     w.cmdRepeat->click();
     w.cmdMode->click();
     EXPECT_EQ(playerctl({QStringLiteral("loop")}), QStringLiteral("Playlist"));
@@ -265,9 +277,8 @@ TEST_F(DesktopBusTest, MediaControlsDriveThePlayerAndTheWindowsAndSoundFollow)
     EXPECT_TRUE(QTest::qWaitFor([&] { return signalled.contains("Player.Seeked (int64 0,)"); }, kPatienceMs))
         << signalled.toStdString();
     // With nothing playing, what the window's own buttons change is still announced.
-    const qsizetype before = followed.size();
     w.cmdRepeat->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return followed.indexOf("Stopped a.wav None\n", before) >= 0; }, kPatienceMs));
+    EXPECT_TRUE(followerSays("Stopped a.wav None"));
     monitorBus.terminate();
     monitorBus.waitForFinished();
 
