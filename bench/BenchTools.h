@@ -2,10 +2,13 @@
 
 // Small pieces the bench programs share.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <vector>
 
 // The user and system CPU time this process has used, in seconds.
 inline double cpuSeconds()
@@ -14,6 +17,15 @@ inline double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The value below which the share p (0 to 1) of the values lie; NAN for no values.
+inline double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
 }
 
 // Drops the page cache, so that the next open reads the disk; false where this process may not (not root).

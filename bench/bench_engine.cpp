@@ -277,10 +277,9 @@ int countGaps(const char *path)
     return 0;
 }
 
-double median(std::vector<double> v)
+double median(const std::vector<double> &v)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return percentile(v, 0.5);
 }
 } // namespace
 

@@ -5,6 +5,7 @@
 //   tick cost    the followed spectrum's cost per tick, beside the playing engine's vbmp3_getSpectrum.
 // Usage: bench_follow <speech.wav> [lag trials]. Needs a PulseAudio server (PULSE_SERVER) with a default
 // sink; plays its tones with paplay.
+#include "BenchTools.h"
 #include "playback/engine/Vbmp3Engine.h"
 #include "voice/VoiceAnimation.h"
 #include "windows/FrmVoice.h"
@@ -111,14 +112,6 @@ int voiceValue(AudioEngine &engine)
     std::array<int32_t, kSpectrumSize> first{}, second{};
     engine.getFollowSpectrum(first.data(), second.data());
     return *spectrumValue(first[kVoiceBand], second[kVoiceBand]);
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    return v[size_t(std::lround(p * double(v.size() - 1)))];
 }
 
 double medianMicros(const std::vector<double> &v)

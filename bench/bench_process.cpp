@@ -6,6 +6,7 @@
 //                after the running instance was killed with SIGKILL all run.
 // Usage: bench_process [runs of the start-up] [rounds of the instance checks]. Needs an X display with
 // nothing else of the program on it; uses a private runtime folder for the lock.
+#include "BenchTools.h"
 #include "support/X11Probe.h"
 
 #include <QCoreApplication>
@@ -46,10 +47,9 @@ bool finished(QProcess &p)
     return p.state() == QProcess::NotRunning || p.waitForFinished(0);
 }
 
-double median(std::vector<double> v)
+double median(const std::vector<double> &v)
 {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
+    return percentile(v, 0.5);
 }
 
 struct Runner {

@@ -93,12 +93,6 @@ bool writeOnsetFixture(const QString &path)
     return f.error() == QFile::NoError;
 }
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
-
 bool waitFor(const std::function<bool()> &done, int ms)
 {
     QElapsedTimer t;

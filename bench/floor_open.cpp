@@ -39,10 +39,9 @@ double ms(Clock::time_point since)
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-double median(std::vector<double> v)
+double median(const std::vector<double> &v)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return percentile(v, 0.5);
 }
 
 // Follows the descriptors of path through the log: where each read began and how much it returned.

@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -156,12 +155,9 @@ int main(int argc, char *argv[])
                     idle    ? "instrument timers"
                     : panel ? "5 ms timer changing lamps"
                             : "5 ms timer");
-        if (!slotUs.empty()) {
-            std::sort(slotUs.begin(), slotUs.end());
-            const auto at = [&](double q) { return slotUs[size_t(q * double(slotUs.size() - 1))]; };
-            std::printf("tick: median %.1f us, 90th percentile %.1f us over %zu ticks\n", at(0.5), at(0.9),
-                        slotUs.size());
-        }
+        if (!slotUs.empty())
+            std::printf("tick: median %.1f us, 90th percentile %.1f us over %zu ticks\n", percentile(slotUs, 0.5),
+                        percentile(slotUs, 0.9), slotUs.size());
         app.quit();
     });
     return app.exec();
