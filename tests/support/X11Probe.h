@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QImage>
 #include <QRect>
 #include <cstdint>
 #include <cstdlib>
@@ -101,6 +102,23 @@ struct X11 {
         }
         std::free(r);
         return value;
+    }
+
+    // The whole of a window as the X server shows it now, or a null image (24-bit TrueColor, as Xvfb's).
+    QImage image(xcb_window_t w, QSize size)
+    {
+        auto *r = xcb_get_image_reply(
+            c,
+            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, uint16_t(size.width()), uint16_t(size.height()), ~0u),
+            nullptr);
+        QImage out;
+        if (r && r->depth == 24 && xcb_get_image_data_length(r) == size.width() * size.height() * 4) {
+            out = QImage(size, QImage::Format_RGB32);
+            for (int y = 0; y < size.height(); ++y)
+                std::memcpy(out.scanLine(y), xcb_get_image_data(r) + y * size.width() * 4, size_t(size.width()) * 4);
+        }
+        std::free(r);
+        return out;
     }
 
     void sendClose(xcb_window_t w)
