@@ -1,6 +1,6 @@
 // Prints two figures of the playback tick with the real engine, inside the whole program's windows:
 //   tick  the cost of one VoiceAnimation::Timer1_Timer call while a speech track plays, driven directly
-//         every 5 ms (the repaint it asks for is timed apart, as the event loop runs it later), and how
+//         every 5 ms (what it leaves to the event loop, a repaint or the lamps' requests, is timed apart), and how
 //         many of those ticks change lamps, and how many lamps;
 //   lag   how far the centre lamps light behind a sound's onset: a fixture of silence and then a
 //         -10 dBFS 1 kHz tone at a known sample plays with the 5 ms timer running as in use; the engine's
@@ -318,7 +318,7 @@ int main(int argc, char *argv[])
         const auto t0 = Clock::now();
         app.voiceAnimation().Timer1_Timer();
         const auto t1 = Clock::now();
-        QCoreApplication::processEvents(); // the repaints the tick asked for
+        QCoreApplication::processEvents(); // what the tick left to the event loop
         const auto t2 = Clock::now();
         tickUs.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
         const auto after = frame();
@@ -332,7 +332,7 @@ int main(int argc, char *argv[])
         std::this_thread::sleep_until(next);
     }
     std::printf("tick: median %.1f us, 90th percentile %.1f us, max %.1f us over %zu ticks (%d changed a lamp; "
-                "their repaint in the event loop: median %.1f us)\n",
+                "the event loop's work after them: median %.1f us)\n",
                 percentile(tickUs, 0.5), percentile(tickUs, 0.9), percentile(tickUs, 1.0), tickUs.size(), changed,
                 paintUs.empty() ? 0.0 : percentile(paintUs, 0.5));
     std::printf("lamp changes: %d of %zu ticks changed lamps, %ld lamps in all (%.2f a changing tick)\n", changed,

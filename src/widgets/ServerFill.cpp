@@ -101,11 +101,13 @@ std::unique_ptr<ServerFill> ServerFill::create(const QWidget &topLevel, uint32_t
                                        XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL,
                                        &background));
     sendLater(c);
-    return std::unique_ptr<ServerFill>(new ServerFill(c, parent, window, *format));
+    return std::unique_ptr<ServerFill>(new ServerFill(c, parent, window, *format, bgr));
 }
 
-ServerFill::ServerFill(xcb_connection_t *connection, WId parent, uint32_t window, const PixelFormat &format)
-    : connection_(connection), parent_(parent), window_(window), format_(format)
+ServerFill::ServerFill(xcb_connection_t *connection, WId parent, uint32_t window, const PixelFormat &format,
+                       uint32_t bgr)
+    : connection_(connection), parent_(parent), window_(window), format_(format), background_(format.pixel(bgr)),
+      shownBackground_(background_)
 {
 }
 
@@ -117,10 +119,15 @@ ServerFill::~ServerFill()
 
 void ServerFill::setColor(uint32_t bgr)
 {
-    const uint32_t background = format_.pixel(bgr);
-    quiet(connection_, xcb_change_window_attributes_checked(connection_, window_, XCB_CW_BACK_PIXEL, &background));
-    if (visible_)
-        quiet(connection_, xcb_clear_area_checked(connection_, 0, window_, 0, 0, 0, 0));
+    background_ = format_.pixel(bgr);
+    if (!visible_ || background_ == shownBackground_)
+        return;
+    // The lamps' busiest path, so unchecked: a checked request with its error discarded costs some 16 us
+    // against 0.4 us. While mapped, the window is alive: Qt hides the lamps before it takes a top-level's
+    // X window away.
+    shownBackground_ = background_;
+    xcb_change_window_attributes(connection_, window_, XCB_CW_BACK_PIXEL, &background_);
+    xcb_clear_area(connection_, 0, window_, 0, 0, 0, 0);
     sendLater(connection_);
 }
 
@@ -152,6 +159,10 @@ void ServerFill::setVisible(bool visible)
     if (visible == visible_)
         return;
     visible_ = visible;
+    if (visible && background_ != shownBackground_) {
+        shownBackground_ = background_;
+        quiet(connection_, xcb_change_window_attributes_checked(connection_, window_, XCB_CW_BACK_PIXEL, &background_));
+    }
     quiet(connection_,
           visible ? xcb_map_window_checked(connection_, window_) : xcb_unmap_window_checked(connection_, window_));
     sendLater(connection_);

@@ -29,18 +29,21 @@ public:
 
     // The top-level X window it lives in; when Qt gives the top-level a new one, this one went with the old.
     WId parent() const { return parent_; }
+    // Sent only while shown; a hidden fill shows its last colour when shown again.
     void setColor(uint32_t bgr);
     // A rectangle in the top-level's logical pixels, at its device pixel ratio.
     void setGeometry(const QRect &logical, qreal ratio);
     void setVisible(bool visible);
 
 private:
-    ServerFill(xcb_connection_t *connection, WId parent, uint32_t window, const PixelFormat &format);
+    ServerFill(xcb_connection_t *connection, WId parent, uint32_t window, const PixelFormat &format, uint32_t bgr);
 
     xcb_connection_t *connection_; // Qt's own
     WId parent_;
     uint32_t window_;
     PixelFormat format_;
+    uint32_t background_;      // the pixel of the colour asked for
+    uint32_t shownBackground_; // the pixel the server has, sent only while the window is mapped
     QRect geometry_; // in the top-level's device pixels
     bool visible_ = false;
 };
