@@ -113,6 +113,8 @@ ServerFill::ServerFill(xcb_connection_t *connection, WId parent, uint32_t window
 
 ServerFill::~ServerFill()
 {
+    if (!qApp)
+        return; // the connection, and our window with it, went with the application
     quiet(connection_, xcb_destroy_window_checked(connection_, window_));
     sendLater(connection_);
 }
