@@ -3,6 +3,7 @@
 #include "widgets/Colors.h"
 #include "widgets/DesignTimer.h"
 #include "widgets/Lamp.h"
+#include "widgets/ServerFill.h"
 #include "widgets/WindowOwner.h"
 #include "windows/FrmMetar.h"
 #include "windows/FrmPower.h"
@@ -10,8 +11,11 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QRegion>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <random>
@@ -98,6 +102,55 @@ TEST(Lamp, ShowsEachNewColourAndOnlyThen)
         EXPECT_EQ(at(8, 8), 0xFFFFFF) << "moved off its old place";
     }
     Lamp::setServerDrawing(true);
+}
+
+// A timer's tick sends the lamps it changed as it ends, with no further turn of the event loop; a dialog's
+// loop run from inside a tick is not held back by it.
+TEST(Lamp, ATicksChangesGoOutAsItEndsAndADialogInsideItIsNotHeldBack)
+{
+    X11 x;
+    ASSERT_TRUE(x.c);
+    QWidget parent;
+    parent.setPalette(QPalette(Qt::white));
+    parent.setAutoFillBackground(true);
+    parent.setGeometry(40, 40, 40, 40);
+    Lamp lamp(&parent, QStringLiteral("lamp"), 32);
+    lamp.setGeometry(5, 5, 20, 20);
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(lamp.drawnByServer());
+    const auto at = [&](int px, int py) {
+        const qreal ratio = parent.devicePixelRatio();
+        return x.pixel(xcb_window_t(parent.winId()), qRound(px * ratio), qRound(py * ratio));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return at(14, 14) == 0x200000; }, 5000));
+
+    { // a tick
+        const ServerFill::Batch batch;
+        lamp.setColor(255);
+    }
+    bool shown = false; // events are not run while waiting
+    for (int i = 0; i < 500 && !shown; ++i) {
+        shown = at(14, 14) == 0xFF0000;
+        if (!shown)
+            QThread::msleep(10);
+    }
+    EXPECT_TRUE(shown);
+
+    {
+        const ServerFill::Batch batch;
+        QEventLoop dialog;
+        QTimer::singleShot(20, &dialog, [&] { lamp.setColor(Colors::Green); });
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &dialog, [&] {
+            if (at(14, 14) == 0x00FF00)
+                dialog.quit();
+        });
+        look.start(10);
+        QTimer::singleShot(5000, &dialog, [&] { dialog.exit(1); });
+        EXPECT_EQ(dialog.exec(), 0) << "the change made in the dialog's loop did not reach the screen";
+    }
 }
 
 // What the X server shows of every window with lamps equals Qt's own rendering of it, through rounds of

@@ -1,5 +1,7 @@
 #include "DesignTimer.h"
 
+#include "ServerFill.h"
+
 #include <QElapsedTimer>
 
 namespace {
@@ -61,5 +63,6 @@ void DesignTimer::tick()
         toFirstTick_ = false;
         timer_.start(interval_);
     }
+    const ServerFill::Batch batch; // the lamps this tick changes reach the screen as it ends
     emit Timer();
 }

@@ -1,6 +1,7 @@
 #include "ServerFill.h"
 
 #include <QGuiApplication>
+#include <QThread>
 #include <bit>
 #include <cstdlib>
 #include <optional>
@@ -8,12 +9,25 @@
 #include <xcb/xcb.h>
 
 namespace {
-// Requests wait in xcb's buffer until the events already queued have run, so the lamps of one tick go
-// out in one write.
+// Requests wait in xcb's buffer until the events already queued have run, or until the batch open now
+// ends, so the lamps of one tick go out in one write.
 bool flushPending = false;
+// The event loop level the open batch was opened at, -1 without one: a dialog's loop run from inside the
+// batch sends its own requests as though there were none.
+int batchLevel = -1;
+xcb_connection_t *batchConnection = nullptr; // the connection a request waits on in the open batch
+
+int loopLevel()
+{
+    return QThread::currentThread()->loopLevel();
+}
 
 void sendLater(xcb_connection_t *c)
 {
+    if (batchLevel >= 0 && batchLevel == loopLevel()) {
+        batchConnection = c;
+        return;
+    }
     if (flushPending)
         return;
     if (!qApp) {
@@ -77,6 +91,19 @@ uint32_t place(uint32_t value8, uint32_t mask)
     return ((value8 * top + 127) / 255) << shift & mask;
 }
 } // namespace
+
+ServerFill::Batch::Batch() : outer_(batchLevel)
+{
+    batchLevel = loopLevel();
+}
+
+ServerFill::Batch::~Batch()
+{
+    batchLevel = outer_;
+    if (batchConnection && qApp)
+        xcb_flush(batchConnection);
+    batchConnection = nullptr;
+}
 
 uint32_t ServerFill::PixelFormat::pixel(uint32_t bgr) const
 {

@@ -20,6 +20,19 @@ public:
         uint32_t pixel(uint32_t bgr) const;
     };
 
+    // While one is open, requests wait, and they go out in one write as it closes. A timer's tick
+    // opens one around its work, so that a tick needs no further turn of the event loop to be seen.
+    class Batch {
+    public:
+        Batch();
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        int outer_;
+    };
+
     // Nothing unless the program runs on X, the top-level already has its X window, and that window shows
     // true colour.
     static std::unique_ptr<ServerFill> create(const QWidget &topLevel, uint32_t bgr);
