@@ -47,7 +47,15 @@ int main(int argc, char *argv[])
         follow = line.follow;
     }
 
+    // The windows repaint small areas many times a second. Through shared memory, Qt waits on a round trip
+    // to the X server before it paints again over an area the server may still be reading; sent over the
+    // socket, the few pixels of a lamp or a readout need no wait. The user's own choice stands.
+    const bool sharedMemoryChosen = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (!sharedMemoryChosen)
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication qapp(argc, argv);
+    if (!sharedMemoryChosen)
+        qunsetenv("QT_XCB_NO_MITSHM"); // read once, as the connection opened; not passed on
     QApplication::setApplicationName(QStringLiteral("VORT VOICE SYSTEM"));
     QGuiApplication::setDesktopFileName(appId());
     installFontSubstitutions();
