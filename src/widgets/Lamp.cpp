@@ -3,12 +3,38 @@
 #include "Colors.h"
 #include "ServerFill.h"
 
+#include <QImage>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <cmath>
 
 namespace {
 bool serverDrawing = true;
+
+// Whether a caption lying over part of a lamp draws anything there: a transparent label's box often
+// reaches over a lamp where its letters do not. Worked out from the caption as it is drawn now.
+bool captionInkOver(const QLabel &caption, const QRect &lampInParent)
+{
+    const QRect overlap = caption.geometry().intersected(lampInParent).translated(-caption.pos());
+    const qreal ratio = caption.devicePixelRatioF();
+    QImage drawn((QSizeF(caption.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(ratio);
+    drawn.fill(Qt::transparent);
+    const_cast<QLabel &>(caption).render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren); // paints, changes nothing
+    // The lamp's edge pixels in the screen's pixels, widened by one for antialiased ink that spills.
+    const QRect pixels =
+        QRect(QPoint(int(std::floor(overlap.left() * ratio)), int(std::floor(overlap.top() * ratio))),
+              QPoint(int(std::ceil((overlap.right() + 1) * ratio)), int(std::ceil((overlap.bottom() + 1) * ratio))))
+            .adjusted(-1, -1, 0, 0)
+            .intersected(drawn.rect());
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            if (qAlpha(drawn.pixel(x, y)) != 0)
+                return true;
+    return false;
 }
+} // namespace
 
 Lamp::Lamp(QWidget *parent, const QString &name, uint32_t bgr) : QWidget(parent), color_(bgr)
 {
@@ -70,7 +96,9 @@ void Lamp::showOnServer()
     }
 }
 
-// A widget above the lamp would be hidden by the server's window, which lies over everything Qt paints.
+// A widget above the lamp would be hidden by the server's window, which lies over everything Qt paints;
+// a caption whose letters miss the lamp hides nothing. Looked at each time the lamp is shown: the captions
+// that reach over lamps are fixed texts.
 bool Lamp::coveredBySibling() const
 {
     const QWidget *parent = parentWidget();
@@ -83,7 +111,10 @@ bool Lamp::coveredBySibling() const
             continue;
         }
         const auto *sibling = above && child->isWidgetType() ? static_cast<const QWidget *>(child) : nullptr;
-        if (sibling && !sibling->isWindow() && !sibling->isHidden() && sibling->geometry().intersects(geometry()))
+        if (!sibling || sibling->isWindow() || sibling->isHidden() || !sibling->geometry().intersects(geometry()))
+            continue;
+        const auto *caption = qobject_cast<const QLabel *>(sibling);
+        if (!caption || captionInkOver(*caption, geometry()))
             return true;
     }
     return false;
