@@ -1,3 +1,4 @@
+#include "meter/MeterController.h"
 #include "playback/TrackOpening.h"
 #include "support/Screenshots.h"
 #include "widgets/TextFit.h"
@@ -6,9 +7,12 @@
 #include "windows/FrmPower.h"
 #include "windows/FrmVoice.h"
 
+#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
@@ -202,5 +206,47 @@ TEST(Captions, EveryDesignedCaptionOfEveryWindowIsDrawnWholeNearItsOwnSize)
             ++checked;
         }
         EXPECT_GT(checked, 0) << w->objectName().toStdString();
+    }
+}
+
+// The readout's glyphs are too large for Qt's glyph cache, so the label keeps pictures of its recent
+// captions: every new text and colour must show, in the pixels the glyphs themselves would cover.
+TEST(Captions, TheRpmReadoutShowsEachNewTextAndColourWhereItsGlyphsFall)
+{
+    FrmMetar metar;
+    auto *readout = dynamic_cast<FittedLabel *>(metar.lblRPM);
+    ASSERT_TRUE(readout);
+    const int pixelSize = QFontInfo(readout->drawnFont()).pixelSize();
+    ASSERT_GT(pixelSize, 64) << "no longer a readout in large glyphs";
+    const auto largestDifference = [](const QImage &a, const QImage &b) {
+        int most = 256;
+        if (a.size() == b.size()) {
+            most = 0;
+            for (int y = 0; y < a.height(); ++y)
+                for (int x = 0; x < a.width(); ++x)
+                    for (int shift : {0, 8, 16})
+                        most = std::max(
+                            most, std::abs(int(a.pixel(x, y) >> shift & 0xff) - int(b.pixel(x, y) >> shift & 0xff)));
+        }
+        return most;
+    };
+    // More texts than pictures kept, then one long gone and one still kept; then a new colour.
+    QStringList texts;
+    for (int n = 0; n < 16; ++n)
+        texts << rpmCaption(n);
+    texts << rpmCaption(0) << rpmCaption(14) << rpmCaption(14);
+    for (qreal scale : {1.0, 2.0}) {
+        for (const QString &text : texts) {
+            SCOPED_TRACE(text.toStdString() + " at " + std::to_string(scale));
+            readout->setText(text);
+            const QImage drawn = drawLabel(readout, scale);
+            const QImage glyphs = drawUnclipped(readout, pixelSize, scale);
+            EXPECT_LE(largestDifference(drawn, glyphs), 4);
+        }
+        QPalette green = readout->palette();
+        green.setColor(QPalette::WindowText, Qt::green);
+        readout->setPalette(green);
+        EXPECT_LE(largestDifference(drawLabel(readout, scale), drawUnclipped(readout, pixelSize, scale)), 4);
+        readout->setPalette(QPalette());
     }
 }

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
+#include <QTransform>
 #include <cmath>
 
 namespace {
@@ -141,6 +142,17 @@ QFont FittedLabel::drawnFont() const
     return fitted().font;
 }
 
+void FittedLabel::drawCaption(QPainter &painter) const
+{
+    const FittedText &caption = fitted();
+    painter.setFont(caption.font);
+    painter.translate(caption.shift);
+    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
+    // The fit keeps the ink inside; clipping to the box as well would only draw the glyphs another way.
+    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextDontClip;
+    style()->drawItemText(&painter, box, flags, palette(), isEnabled(), text(), foregroundRole());
+}
+
 void FittedLabel::paintEvent(QPaintEvent *event)
 {
     // Rich, wrapped, indented or framed text is laid out by QLabel itself.
@@ -149,13 +161,42 @@ void FittedLabel::paintEvent(QPaintEvent *event)
         return;
     }
     QPainter painter(this);
-    const FittedText &caption = fitted();
-    painter.setFont(caption.font);
-    painter.translate(caption.shift);
-    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
-    // The fit keeps the ink inside; clipping to the box as well would only draw the glyphs another way.
-    const int flags = int(QStyle::visualAlignment(layoutDirection(), alignment())) | Qt::TextDontClip;
-    style()->drawItemText(&painter, box, flags, palette(), isEnabled(), text(), foregroundRole());
+    // Glyphs larger than Qt's glyph cache keeps have their outlines filled afresh on every paint: a readout
+    // that changes several times a second keeps its recent captions drawn instead. Only where the label's
+    // pixels fall on whole device pixels, so that the picture lands where the glyphs would.
+    const QTransform toDevice = painter.deviceTransform();
+    const qreal ratio = toDevice.m11();
+    const auto whole = [](qreal v) { return v == std::floor(v); };
+    const bool aligned = toDevice.type() <= QTransform::TxScale && toDevice.m22() == ratio && ratio >= 1 &&
+                         whole(ratio) && whole(toDevice.dx()) && whole(toDevice.dy());
+    constexpr int kLargestCachedGlyph = 64; // pixels
+    if (!aligned || QFontInfo(fitted().font).pixelSize() * ratio <= kLargestCachedGlyph) {
+        drawCaption(painter);
+        return;
+    }
+    const QColor ink = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole());
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (pictures_.isEmpty() || pictures_.first().image.size() != pixels || pictures_.first().ink != ink ||
+        pictures_.first().font != fitted().font)
+        pictures_.clear();
+    qsizetype found = 0;
+    while (found < pictures_.size() && pictures_[found].text != text())
+        ++found;
+    if (found == pictures_.size()) {
+        constexpr qsizetype kPictures = 12;
+        if (pictures_.size() == kPictures)
+            pictures_.removeLast();
+        Picture picture{text(), ink, fitted().font, QImage(pixels, QImage::Format_ARGB32_Premultiplied)};
+        picture.image.setDevicePixelRatio(ratio);
+        picture.image.fill(Qt::transparent);
+        QPainter drawing(&picture.image);
+        drawCaption(drawing);
+        drawing.end();
+        pictures_.prepend(std::move(picture));
+    } else if (found > 0) {
+        pictures_.move(found, 0);
+    }
+    painter.drawImage(QPoint(), pictures_.first().image);
 }
 
 void growToFitText(QLabel *label)

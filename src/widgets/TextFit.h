@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QHash>
+#include <QImage>
 #include <QLabel>
+#include <QList>
 #include <QPointF>
 #include <QRect>
 #include <QString>
@@ -41,6 +44,17 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void drawCaption(QPainter &painter) const;
+
+    // The last few captions drawn in glyphs too large for Qt's glyph cache, the latest first.
+    struct Picture {
+        QString text;
+        QColor ink;
+        QFont font;
+        QImage image;
+    };
+    QList<Picture> pictures_;
+
     // The fit of each caption shown in this box, font and alignment: a readout that steps through a few
     // values works each out once, not on every change.
     mutable QRect fittedBox_;
