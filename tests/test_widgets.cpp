@@ -56,6 +56,30 @@ TEST(WindowOwner, LoadsOnFirstUseAndAfreshAfterUnload)
     (void)first;
 }
 
+namespace {
+// A lamp of colour 32 (dark red), 20 x 20 at (5, 5) in a white window, shown; at() reads the screen's pixel
+// at a point in logical pixels through the test's own connection.
+struct LampOnWhite {
+    X11 &x;
+    QWidget parent;
+    Lamp lamp{&parent, QStringLiteral("lamp"), 32};
+
+    explicit LampOnWhite(X11 &probe) : x(probe)
+    {
+        parent.setPalette(QPalette(Qt::white));
+        parent.setAutoFillBackground(true);
+        parent.setGeometry(40, 40, 40, 40);
+        lamp.setGeometry(5, 5, 20, 20);
+        parent.show();
+    }
+    long at(int px, int py)
+    {
+        const qreal ratio = parent.devicePixelRatio();
+        return x.pixel(xcb_window_t(parent.winId()), qRound(px * ratio), qRound(py * ratio));
+    }
+};
+} // namespace
+
 // A lamp changes colour at most once per change: through the X server, with no paint here at all, or, where
 // it is not drawn by the server, by one repaint. Read back through a connection of the test's own, so what
 // was asked must really have been sent.
@@ -66,21 +90,13 @@ TEST(Lamp, ShowsEachNewColourAndOnlyThen)
     for (bool server : {true, false}) {
         SCOPED_TRACE(server ? "drawn by the server" : "painted by Qt");
         Lamp::setServerDrawing(server);
-        QWidget parent;
-        parent.setPalette(QPalette(Qt::white));
-        parent.setAutoFillBackground(true);
-        parent.setGeometry(40, 40, 40, 40);
-        Lamp lamp(&parent, QStringLiteral("lamp"), 32);
-        lamp.setGeometry(5, 5, 20, 20);
-        parent.show();
+        LampOnWhite shown(x);
+        Lamp &lamp = shown.lamp;
         // Until the window is exposed, updates are held back and the count below would read 0.
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.parent));
         QCoreApplication::processEvents();
         EXPECT_EQ(lamp.drawnByServer(), server);
-        const auto at = [&](int px, int py) { // in logical pixels
-            const qreal ratio = parent.devicePixelRatio();
-            return x.pixel(xcb_window_t(parent.winId()), qRound(px * ratio), qRound(py * ratio));
-        };
+        const auto at = [&](int px, int py) { return shown.at(px, py); };
         const auto shows = [&](long rgb) { return QTest::qWaitFor([&] { return at(14, 14) == rgb; }, 5000); };
         EXPECT_TRUE(shows(0x200000));
         EXPECT_EQ(at(4, 4), 0xFFFFFF) << "the window around it";
@@ -110,20 +126,12 @@ TEST(Lamp, ATicksChangesGoOutAsItEndsAndADialogInsideItIsNotHeldBack)
 {
     X11 x;
     ASSERT_TRUE(x.c);
-    QWidget parent;
-    parent.setPalette(QPalette(Qt::white));
-    parent.setAutoFillBackground(true);
-    parent.setGeometry(40, 40, 40, 40);
-    Lamp lamp(&parent, QStringLiteral("lamp"), 32);
-    lamp.setGeometry(5, 5, 20, 20);
-    parent.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    LampOnWhite window(x);
+    Lamp &lamp = window.lamp;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window.parent));
     QCoreApplication::processEvents();
     ASSERT_TRUE(lamp.drawnByServer());
-    const auto at = [&](int px, int py) {
-        const qreal ratio = parent.devicePixelRatio();
-        return x.pixel(xcb_window_t(parent.winId()), qRound(px * ratio), qRound(py * ratio));
-    };
+    const auto at = [&](int px, int py) { return window.at(px, py); };
     ASSERT_TRUE(QTest::qWaitFor([&] { return at(14, 14) == 0x200000; }, 5000));
 
     { // a tick
