@@ -23,7 +23,7 @@ public:
     int latencyFrames() const override { return latency_; }
     bool dropsQueuedWhenIdle() const override { return true; }
     // Idle, the stream and the connection are let go: the server drops what it still holds, so that a
-    // stop or a pause is not heard a fifth of a second late, and an idle program keeps nothing open there.
+    // stop or a pause is not heard two fifths of a second late, and an idle program keeps nothing open there.
     void setIdle(bool idle) override
     {
         if (idle) {
@@ -130,7 +130,7 @@ bool PulseOutput::connect()
         pa_stream_set_state_callback(stream_, &PulseOutput::onStreamState, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::onWrite, this);
         // The stream's own buffer, beside whatever latency its sink keeps for the other streams: asked
-        // for a little at a time, so that what it holds stays near the whole fifth of a second.
+        // for a little at a time, so that what it holds stays near the whole.
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
         attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kPulseBufferMs) * PA_USEC_PER_MSEC, &spec));
