@@ -5,6 +5,7 @@
 #include "support/AppRig.h"
 #include "support/AudioFixtures.h"
 #include "support/SoundServer.h"
+#include "support/X11Probe.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -94,6 +95,29 @@ TEST(VoiceFollow, SoundArrivingOnTheEnginesThreadTicksWithoutTheSlowLook)
         setFollowedLevel(engine, level);
         std::thread([&] { engine.followListener(); }).join();
         EXPECT_TRUE(QTest::qWaitFor([&] { return litCentreLamps(rig) == (level ? 10 : 0); }, 10000)) << level;
+    }
+}
+
+// A look at the followed sound sends the lamps it changed as it ends: read through a connection of the
+// test's own with no turn of the event loop after the look.
+TEST(VoiceFollow, ALooksLampChangesReachTheScreenAsItEnds)
+{
+    X11 x;
+    ASSERT_TRUE(x.c);
+    AppRig rig{{.start = true, .follow = FollowSource::Desktop}};
+    FakeEngine &engine = *rig.engine;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rig.w()));
+    rig.app->voiceFollow().stop();
+    Lamp &lamp = *rig.w().lblVoice3[0];
+    ASSERT_TRUE(lamp.drawnByServer());
+    const QPoint at = lamp.mapTo(&rig.w(), lamp.rect().center()) * rig.w().devicePixelRatio();
+    const auto shown = [&] { return x.pixel(xcb_window_t(rig.w().winId()), at.x(), at.y()); };
+    for (int32_t level : {84, 0, 84}) {
+        setFollowedLevel(engine, level);
+        rig.app->voiceFollow().Follow_Timer();
+        const uint32_t bgr = lamp.color();
+        EXPECT_EQ(bgr != VoiceShade::Unlit, level != 0);
+        EXPECT_EQ(shown(), long((bgr & 0xFF) << 16 | (bgr & 0xFF00) | (bgr >> 16 & 0xFF))) << level;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "VoiceFollow.h"
 
 #include "VoiceAnimation.h"
+#include "widgets/ServerFill.h"
 #include "windows/FrmVoice.h"
 
 #include <QAction>
@@ -95,6 +96,7 @@ void VoiceFollow::Follow_Timer()
         return;
     std::array<int32_t, kSpectrumSize> first{}, second{};
     engine_.getFollowSpectrum(first.data(), second.data());
+    const ServerFill::Batch batch; // the lamps this look changes reach the screen as it ends
     showVoiceSpectrum(w_, first.data(), second.data(), level_.read());
 }
 
